@@ -1,0 +1,49 @@
+#include "datetime.h"
+
+#include <cfenv>
+#include <cmath>
+
+namespace kv {
+namespace {
+const QDate kEpoch(1899, 12, 30);
+constexpr double kMsPerDay = 86400000.0;
+} // namespace
+
+double toDateTimeValue(const QDateTime &local)
+{
+    const QDateTime t = local.toLocalTime();
+    const double days = double(kEpoch.daysTo(t.date()));
+    const double fraction = t.time().msecsSinceStartOfDay() / kMsPerDay;
+    // Before the epoch the whole days count backwards while the time of day still counts forwards.
+    return days >= 0 ? days + fraction : days - fraction;
+}
+
+QDateTime fromDateTimeValue(double value)
+{
+    const double days = std::trunc(value);
+    const double fraction = std::fabs(value - days);
+    auto ms = qint64(std::llround(fraction * kMsPerDay));
+    qint64 wholeDays = qint64(days);
+    if (ms >= qint64(kMsPerDay)) {  // rounding reached midnight
+        ms -= qint64(kMsPerDay);
+        wholeDays += value >= 0 ? 1 : -1;
+    }
+    return QDateTime(kEpoch.addDays(wholeDays), QTime::fromMSecsSinceStartOfDay(int(ms)));
+}
+
+double nowValue()
+{
+    return toDateTimeValue(QDateTime::currentDateTime());
+}
+
+int64_t Round(double x)
+{
+    // nearbyint follows the current rounding mode; the default one rounds halves to even.
+    const int old = std::fegetround();
+    std::fesetround(FE_TONEAREST);
+    const double r = std::nearbyint(x);
+    std::fesetround(old);
+    return int64_t(r);
+}
+
+} // namespace kv

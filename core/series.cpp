@@ -1,0 +1,136 @@
+#include "series.h"
+
+#include <QFile>
+#include <cassert>
+#include <cstring>
+#include <memory>
+
+#include "safefile.h"
+
+namespace kv {
+
+TFragen::TFragen()
+{
+    std::memset(static_cast<void *>(slots_.data()), 0, sizeof slots_);
+    makeNew();
+}
+
+TFrage &TFragen::operator[](int slot)
+{
+    assert(slot >= 1 && slot <= kSlots);
+    return slots_[size_t(slot - 1)];
+}
+
+const TFrage &TFragen::operator[](int slot) const
+{
+    assert(slot >= 1 && slot <= kSlots);
+    return slots_[size_t(slot - 1)];
+}
+
+void TFragen::makeNew()
+{
+    for (auto &f : slots_)
+        f.makeBlank();
+}
+
+int TFragen::countQuestions() const
+{
+    int n = 0;
+    while (n < kSlots && !slots_[size_t(n)].isEmpty())
+        ++n;
+    return n;
+}
+
+namespace {
+
+QByteArrayView seriesBytes(const TFragen &fragen)
+{
+    return {reinterpret_cast<const char *>(&fragen[1]), kSeriesFileSize};
+}
+
+// Reads up to `maxRecords` whole records from the start of a file into a copy of the series.
+// Reads no more than the records asked for, whatever the file's size says.
+IoStatus readRecords(const QString &path, int maxRecords, int &recordsRead, TFragen &into)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return IoStatus::failure(file.errorString());
+    recordsRead = 0;
+    while (recordsRead < maxRecords) {
+        TFrage &slot = into[recordsRead + 1];
+        const qint64 got = file.read(reinterpret_cast<char *>(&slot), kFrageSize);
+        if (got < 0)
+            return IoStatus::failure(file.errorString());
+        if (got < kFrageSize)
+            break;
+        ++recordsRead;
+    }
+    return {};
+}
+
+} // namespace
+
+bool writeSeries(const TFragen &fragen, QIODevice &out)
+{
+    return writeAll(out, seriesBytes(fragen));
+}
+
+IoStatus saveSeries(const TFragen &fragen, const QString &path)
+{
+    return replaceFile(path, [&](QIODevice &out) { return writeSeries(fragen, out); });
+}
+
+IoStatus loadSeriesForEditor(TFragen &fragen, const QString &path)
+{
+    // The records go into a copy first, so that a failed load keeps the series in memory.
+    auto copy = std::make_unique<TFragen>(fragen);
+    int n = 0;
+    if (IoStatus st = readRecords(path, TFragen::kSeriesSlots, n, *copy); !st)
+        return st;
+    if (n < TFragen::kSeriesSlots)
+        return IoStatus::failure(
+            QStringLiteral("Die Datei ist unvollständig: %1 von 100 Fragen gelesen.").arg(n));
+    fragen = *copy;
+    return {};
+}
+
+IoStatus loadSeriesForPresentation(TFragen &fragen, const QString &path)
+{
+    auto fresh = std::make_unique<TFragen>();
+    int n = 0;
+    if (IoStatus st = readRecords(path, TFragen::kSeriesSlots, n, *fresh); !st)
+        return st;
+    // An incomplete record at the end was read part-way into the slot after the last whole one.
+    if (n < TFragen::kSeriesSlots) {
+        std::memset(static_cast<void *>(&(*fresh)[n + 1]), 0, sizeof(TFrage));
+        (*fresh)[n + 1].makeBlank();
+    }
+    fragen = *fresh;
+    return {};
+}
+
+IoStatus writeBackResults(const TFragen &fragen, const QString &path)
+{
+    QFile existing(path);
+    if (!existing.exists())
+        return IoStatus::failure(QStringLiteral("Die Datei %1 existiert nicht mehr.").arg(path));
+    if (!existing.open(QIODevice::ReadOnly))
+        return IoStatus::failure(existing.errorString());
+    // Whatever the file holds after the first 100 records stays; it is copied in pieces so that a
+    // huge file is never held in memory whole.
+    if (!existing.seek(kSeriesFileSize) && existing.size() > kSeriesFileSize)
+        return IoStatus::failure(existing.errorString());
+    return replaceFile(path, [&](QIODevice &out) {
+        if (!writeSeries(fragen, out))
+            return false;
+        if (existing.size() <= kSeriesFileSize)
+            return true;
+        QByteArray chunk;
+        while (!(chunk = existing.read(1 << 16)).isEmpty())
+            if (!writeAll(out, chunk))
+                return false;
+        return existing.error() == QFileDevice::NoError;
+    });
+}
+
+} // namespace kv

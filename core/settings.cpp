@@ -1,0 +1,122 @@
+#include "settings.h"
+
+#include <QDir>
+#include <QFile>
+#include <cstring>
+#include <memory>
+
+#include "safefile.h"
+
+namespace kv {
+namespace {
+
+constexpr qint64 kRecordSize = sizeof(TIniDaten);
+const QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+
+QString iniPath(const QString &iniDir)
+{
+    return QDir(iniDir).filePath(QLatin1String(kIniFileName));
+}
+
+QByteArrayView recordBytes(const TIniDaten &daten)
+{
+    return {reinterpret_cast<const char *>(&daten), kRecordSize};
+}
+
+// User IDs are compared as the slots hold them: the Windows-1252 bytes, at most 255 of them.
+QByteArray slotBytes(const QString &userId)
+{
+    return toCp1252(userId).left(255);
+}
+
+} // namespace
+
+IoStatus LoadSettings(TIniDaten &daten, const QString &iniDir)
+{
+    const QString path = iniPath(iniDir);
+    if (!QFile::exists(path)) {
+        daten.setDefaults();
+        return replaceFile(path, [&](QIODevice &out) { return writeAll(out, recordBytes(daten)); },
+                           kOwnerOnly);
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return IoStatus::failure(file.errorString());
+    auto fresh = std::make_unique<TIniDaten>();
+    fresh->setDefaults();
+    const qint64 got = file.read(reinterpret_cast<char *>(fresh.get()), kRecordSize);
+    if (got < 0)
+        return IoStatus::failure(file.errorString());
+    daten = *fresh;
+    return {};
+}
+
+IoStatus SaveSettings(const TIniDaten &daten, const QString &iniDir)
+{
+    const QString path = iniPath(iniDir);
+    QFile existing(path);
+    QByteArray tail;  // bytes after the first record, kept as they are
+    if (existing.exists()) {
+        if (!existing.open(QIODevice::ReadOnly))
+            return IoStatus::failure(existing.errorString());
+        if (existing.size() > kRecordSize) {
+            // Settings files are small; anything beyond a few MiB is not ours to copy.
+            constexpr qint64 kMaxTail = 16 << 20;
+            if (!existing.seek(kRecordSize))
+                return IoStatus::failure(existing.errorString());
+            tail = existing.read(kMaxTail + 1);
+            if (tail.size() > kMaxTail)
+                return IoStatus::failure(QStringLiteral("Die Datei %1 ist zu groß.").arg(path));
+        }
+        existing.close();
+    }
+    return replaceFile(
+        path,
+        [&](QIODevice &out) { return writeAll(out, recordBytes(daten)) && writeAll(out, tail); },
+        kOwnerOnly);
+}
+
+void RememberLogin(TIniDaten &daten, const QString &userId, const QString &password)
+{
+    const QByteArray id = slotBytes(userId);
+    for (auto &slot : daten.UserIDs) {
+        if (slot.bytes() == id)
+            break;
+        if (slot.isEmpty()) {
+            slot.setBytes(id);
+            break;
+        }
+    }
+    if (!isSet(daten.Merken))
+        return;
+    for (int i = 0; i < 100; ++i)
+        if (daten.UserIDs[i].bytes() == id && !id.isEmpty())
+            daten.Passwoerter[i].setText(password);
+}
+
+std::optional<QString> LookupPassword(const TIniDaten &daten, const QString &userId)
+{
+    const QByteArray id = slotBytes(userId);
+    std::optional<QString> found;
+    for (int i = 0; i < 100; ++i)
+        if (!daten.UserIDs[i].isEmpty() && daten.UserIDs[i].bytes() == id)
+            found = daten.Passwoerter[i].text();
+    return found;
+}
+
+void ForgetPasswords(TIniDaten &daten)
+{
+    for (auto &p : daten.Passwoerter)
+        p.clear();
+}
+
+QStringList RememberedUserIDs(const TIniDaten &daten)
+{
+    QStringList ids;
+    for (const auto &slot : daten.UserIDs)
+        if (!slot.isEmpty())
+            ids << slot.text();
+    return ids;
+}
+
+} // namespace kv

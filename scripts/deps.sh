@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the project needs, only those that are missing.
+# Usage: scripts/deps.sh [build|run|test]   (default: test, which needs everything)
+set -euo pipefail
+what=${1:-test}
+
+build=(build-essential cmake pkg-config qt6-base-dev qt6-qpa-plugins libcurl4-openssl-dev
+       libgtest-dev libsqlite3-dev libmicrohttpd-dev libsodium-dev libqrencode-dev
+       fonts-liberation2)
+run=(xdg-utils)
+test=(chromium chromium-driver python3)
+
+case "$what" in
+  build) want=("${build[@]}") ;;
+  run)   want=("${build[@]}" "${run[@]}") ;;
+  test)  want=("${build[@]}" "${test[@]}") ;;
+  *) echo "usage: $0 [build|run|test]" >&2; exit 2 ;;
+esac
+
+missing=()
+for p in "${want[@]}"; do
+  dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q '^install ok installed$' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

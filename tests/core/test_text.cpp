@@ -1,0 +1,65 @@
+#include <gtest/gtest.h>
+
+#include <QDateTime>
+
+#include "cp1252.h"
+#include "datetime.h"
+#include "history.h"
+
+using namespace kv;
+
+TEST(CodePage, EveryByteRoundTrips)
+{
+    QByteArray all;
+    for (int b = 0; b < 256; ++b)
+        all.append(char(b));
+    EXPECT_EQ(toCp1252(fromCp1252(all)), all);
+}
+
+TEST(CodePage, GermanTextAndTheEuroSign)
+{
+    EXPECT_EQ(toCp1252(QStringLiteral("Ä ö ü ß €")), QByteArray("\xC4 \xF6 \xFC \xDF \x80"));
+    EXPECT_EQ(fromCp1252("\x84Zitat\x93"), QStringLiteral("„Zitat“"));
+}
+
+TEST(CodePage, CharactersOutsideBecomeQuestionMarks)
+{
+    EXPECT_EQ(toCp1252(QStringLiteral("a→b")), QByteArray("a?b"));
+    EXPECT_EQ(toCp1252(QString::fromUtf8("x\xF0\x9F\x98\x80y")), QByteArray("x?y"));  // one emoji, one "?"
+}
+
+TEST(DateTime, DaysSince1899)
+{
+    EXPECT_EQ(toDateTimeValue(QDateTime(QDate(1899, 12, 30), QTime(0, 0))), 0.0);
+    EXPECT_EQ(toDateTimeValue(QDateTime(QDate(2000, 1, 1), QTime(12, 0))), 36526.5);
+    EXPECT_EQ(toDateTimeValue(QDateTime(QDate(1899, 12, 29), QTime(6, 0))), -1.25);
+    EXPECT_EQ(fromDateTimeValue(36526.5), QDateTime(QDate(2000, 1, 1), QTime(12, 0)));
+    EXPECT_EQ(fromDateTimeValue(-1.25), QDateTime(QDate(1899, 12, 29), QTime(6, 0)));
+}
+
+TEST(DateTime, RoundTripToTheMillisecond)
+{
+    const QDateTime t(QDate(2026, 12, 7), QTime(23, 59, 59, 999));
+    EXPECT_EQ(fromDateTimeValue(toDateTimeValue(t)), t);
+    const double now = nowValue();
+    EXPECT_GT(now, 46000.0);  // after 2025
+}
+
+TEST(Rounding, HalvesGoToTheEvenNeighbour)
+{
+    EXPECT_EQ(Round(0.5), 0);
+    EXPECT_EQ(Round(1.5), 2);
+    EXPECT_EQ(Round(2.5), 2);
+    EXPECT_EQ(Round(-0.5), 0);
+    EXPECT_EQ(Round(-1.5), -2);
+    EXPECT_EQ(Round(2.4999), 2);
+    EXPECT_EQ(Round(2.5001), 3);
+}
+
+TEST(HistoryFileName, AtThenPoint)
+{
+    EXPECT_EQ(historyFileName("x.y@z"), "x_yatz_Sofortumfragen.dat");
+    EXPECT_EQ(historyFileName("prof"), "prof_Sofortumfragen.dat");
+    EXPECT_EQ(historyFileName("a@b.c@d"), "aatb_catd_Sofortumfragen.dat");
+    EXPECT_EQ(historyFileName("A@B"), "AatB_Sofortumfragen.dat");
+}
