@@ -1,0 +1,61 @@
+#include "scripted_dialogs.h"
+
+#include <utility>
+
+namespace kvtest {
+
+ScriptedDialogs::ScriptedDialogs()
+{
+    kv::setDialogs(this);
+}
+
+ScriptedDialogs::~ScriptedDialogs()
+{
+    kv::setDialogs(nullptr);
+}
+
+void ScriptedDialogs::message(const QString &text)
+{
+    shown << text;
+}
+
+kv::Antwort ScriptedDialogs::confirm(const QString &text, kv::Knoepfe buttons)
+{
+    shown << text;
+    if (answers.empty()) {
+        unexpected << QStringLiteral("confirmation: ") + text;
+        return buttons == kv::Knoepfe::YesNo ? kv::Antwort::No : kv::Antwort::Cancel;
+    }
+    const kv::Antwort a = answers.front();
+    answers.pop_front();
+    return a;
+}
+
+QString ScriptedDialogs::nextFile(const QString &folder)
+{
+    fileDialogFolders << folder;
+    if (files.empty()) {
+        unexpected << QStringLiteral("file dialog in ") + folder;
+        return {};
+    }
+    QString f = files.front();
+    files.pop_front();
+    return f;
+}
+
+QString ScriptedDialogs::openFile(const QString &, const QString &folder, bool)
+{
+    return nextFile(folder);
+}
+
+QString ScriptedDialogs::saveFile(const QString &, const QString &, const QString &folder)
+{
+    return nextFile(folder);
+}
+
+QStringList ScriptedDialogs::take()
+{
+    return std::exchange(shown, {});
+}
+
+} // namespace kvtest

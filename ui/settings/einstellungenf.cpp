@@ -1,0 +1,166 @@
+#include "einstellungenf.h"
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "accessible.h"
+#include "dialogs.h"
+#include "einstellungenlogic.h"
+#include "recdef.h"
+
+namespace kv {
+
+void HinweisCheckBox::mouseReleaseEvent(QMouseEvent *event)
+{
+    QCheckBox::mouseReleaseEvent(event);
+    if (isChecked())
+        emit mitMausAngehakt();
+}
+
+TFEinstellungen::TFEinstellungen(QWidget *parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("TFEinstellungen"));
+    setWindowTitle(QStringLiteral("Einstellungen"));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+
+    auto check = [](auto *box, const char *name) { return named(box, name, box->text()); };
+    CheckBox8 = check(new HinweisCheckBox(QStringLiteral("Nur eine Stimme pro Endgerät zulassen")), "CheckBox8");
+    CheckBox1 = check(new QCheckBox(QStringLiteral("Frage && Antworten nacheinander aufbauen")), "CheckBox1");
+    CheckBox1->setAccessibleName(QStringLiteral("Frage & Antworten nacheinander aufbauen"));
+    CheckBox2 = check(new QCheckBox(QStringLiteral("Umfrage beim Anzeigen automatisch starten")), "CheckBox2");
+    CheckBox3 = check(new QCheckBox(QStringLiteral("Leere Zwischenseiten nach jeder Umfrage")), "CheckBox3");
+    CheckBox6 = check(new QCheckBox(QStringLiteral("Umfrage schließen OHNE automatisches\nAnzeigen des Ergebnisses")),
+                      "CheckBox6");
+    CheckBox6->setAccessibleName(QStringLiteral("Umfrage schließen OHNE automatisches Anzeigen des Ergebnisses"));
+    CheckBox7 = check(new QCheckBox(QStringLiteral("Countdown anzeigen:")), "CheckBox7");
+    auto *sekunden = new QLabel(QStringLiteral("Sekunden"));
+    Edit1 = named(new QLineEdit(QStringLiteral("30")), "Edit1", sekunden->text());
+    sekunden->setBuddy(Edit1);
+    CheckBox4 = check(new QCheckBox(QStringLiteral("Große Schrift im Präsentationsmodus")), "CheckBox4");
+    CheckBox5 = check(new QCheckBox(QStringLiteral("Buttons im Präsentationsmodus anzeigen")), "CheckBox5");
+    auto *proxyLabel = new QLabel(QStringLiteral("Ggf. Proxyserver:"));
+    Edit2 = named(new QLineEdit, "Edit2", proxyLabel->text());
+    Edit2->setMaxLength(200);
+    proxyLabel->setBuddy(Edit2);
+    auto *portLabel = new QLabel(QStringLiteral("Ggf. Proxyport:"));
+    Edit3 = named(new QLineEdit, "Edit3", portLabel->text());
+    portLabel->setBuddy(Edit3);
+    Button1 = named(new QPushButton(QStringLiteral("Schließen")), "Button1", QStringLiteral("Schließen"));
+
+    auto *layout = new QVBoxLayout(this);
+    for (QWidget *w : {static_cast<QWidget *>(CheckBox8), static_cast<QWidget *>(CheckBox1),
+                       static_cast<QWidget *>(CheckBox2), static_cast<QWidget *>(CheckBox3),
+                       static_cast<QWidget *>(CheckBox6)})
+        layout->addWidget(w);
+    auto *countdown = new QHBoxLayout;
+    countdown->addWidget(CheckBox7);
+    Edit1->setMaximumWidth(50);
+    countdown->addWidget(Edit1);
+    countdown->addWidget(sekunden);
+    countdown->addStretch();
+    layout->addLayout(countdown);
+    layout->addWidget(CheckBox4);
+    layout->addWidget(CheckBox5);
+    auto *line = new QFrame;
+    line->setFrameShape(QFrame::HLine);
+    layout->addWidget(line);
+    layout->addWidget(proxyLabel);
+    layout->addWidget(Edit2);
+    auto *port = new QHBoxLayout;
+    port->addWidget(portLabel);
+    port->addWidget(Edit3);
+    layout->addLayout(port);
+    layout->addWidget(Button1, 0, Qt::AlignRight);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    // The two exclusive options: building up one after another and starting at once.
+    connect(CheckBox1, &QCheckBox::clicked, this, [this](bool on) { if (on) CheckBox2->setChecked(false); });
+    connect(CheckBox2, &QCheckBox::clicked, this, [this](bool on) { if (on) CheckBox1->setChecked(false); });
+    connect(CheckBox8, &HinweisCheckBox::mitMausAngehakt, this, [] {
+        dialogs().message(QStringLiteral(
+            "Durch diese Einstellung machen Sie das Weitergeben z.B. eines Smartphones an den Sitznachbarn "
+            "ohne entsprechendes Gerät unmöglich. Auch die Verwendung des Browsers zum Abstimmen (HTML) ist "
+            "mit dieser Option nicht mehr möglich. Wenn diese Option nicht gewählt ist, gilt immer noch eine "
+            "10-Sekunden-Sperre nach jeder Abstimmung."));
+    });
+    connect(Button1, &QPushButton::clicked, this, [this] {
+        Speichern();
+        accept();
+    });
+}
+
+void TFEinstellungen::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        Laden();
+}
+
+void TFEinstellungen::Laden()
+{
+    const TIniDaten &d = IniDaten;
+    // Loading runs the exclusive rule as a click would.
+    CheckBox1->setChecked(isSet(d.Nacheinander));
+    if (CheckBox1->isChecked())
+        CheckBox2->setChecked(false);
+    CheckBox2->setChecked(isSet(d.AutoStart));
+    if (CheckBox2->isChecked())
+        CheckBox1->setChecked(false);
+    CheckBox3->setChecked(isSet(d.Zwischenseiten));
+    CheckBox4->setChecked(isSet(d.GrosseSchrift));
+    CheckBox5->setChecked(isSet(d.ButtonsZeigen));
+    CheckBox6->setChecked(isSet(d.OhneErgebnis));
+    CheckBox7->setChecked(isSet(d.CountdownZeigen));
+    Edit1->setText(QString::number(d.CountdownZeit));
+    CheckBox8->setChecked(isSet(d.EineStimmeProGeraet));
+    Edit2->setText(d.ProxyServer.text());
+    Edit3->setText(QString::number(d.ProxyPort));
+}
+
+void TFEinstellungen::Speichern()
+{
+    TIniDaten &d = IniDaten;
+    d.Nacheinander = boolByte(CheckBox1->isChecked());
+    d.AutoStart = boolByte(CheckBox2->isChecked());
+    d.GrosseSchrift = boolByte(CheckBox4->isChecked());
+    d.Zwischenseiten = boolByte(CheckBox3->isChecked());
+    d.ButtonsZeigen = boolByte(CheckBox5->isChecked());
+    d.OhneErgebnis = boolByte(CheckBox6->isChecked());
+    d.CountdownZeigen = boolByte(CheckBox7->isChecked());
+
+    if (Edit2->text() == QLatin1String(" "))
+        Edit2->clear();
+    d.ProxyServer.setText(Edit2->text().left(200));
+
+    if (const auto port = low16OfWholeNumber(Edit3->text())) {
+        d.ProxyPort = *port;
+    } else {
+        dialogs().message(QStringLiteral(
+            "Ihre Angabe für den Proxyport wurde auf 8080 gesetzt, da Sie keine ganze Zahl eingegeben haben."));
+        d.ProxyPort = 8080;
+        Edit3->setText(QStringLiteral("8080"));
+    }
+    if (const auto sekunden = low16OfWholeNumber(Edit1->text())) {
+        d.CountdownZeit = *sekunden;
+    } else {
+        d.CountdownZeit = 30;
+        dialogs().message(QStringLiteral(
+            "Ihre Angabe für die Countdown-Zeit wurde auf 30 Sekunden gesetzt, da Sie keine ganze Zahl "
+            "eingegeben haben."));
+        Edit1->setText(QStringLiteral("30"));
+    }
+    d.EineStimmeProGeraet = boolByte(CheckBox8->isChecked());
+}
+
+void TFEinstellungen::done(int result)
+{
+    Speichern();
+    QDialog::done(result);
+}
+
+} // namespace kv
