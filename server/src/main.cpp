@@ -1,0 +1,204 @@
+// kelvora-server: the self-hosted poll server for the Kelvora client and
+// the audience page.
+#include "console.hpp"
+#include "passwords.hpp"
+#include "poll_server.hpp"
+#include "store.hpp"
+#include "text.hpp"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <sys/resource.h>
+
+using namespace kelvora::server;
+
+namespace {
+
+const char* kUsage = R"(Usage: kelvora-server [options]
+       kelvora-server [--db FILE] --add-user ID PASSWORD
+       kelvora-server [--db FILE] --remove-user ID
+       kelvora-server [--db FILE] --list-users
+
+Options:
+  --port N               TCP port (default 8090)
+  --bind ADDR            address to listen on (default 0.0.0.0)
+  --db FILE              SQLite database (default kelvora-server.db)
+  --demo-password PW     password of the demo account (created on first start)
+  --vote-interval-ms N   wait between two votes of one device, polls without
+                         one-vote-per-device (default 10000)
+  --threads N            HTTP worker threads (default 2)
+  --sync full|normal     SQLite durability (default full)
+  --help                 this text
+)";
+
+[[noreturn]] void usageError(const std::string& msg) {
+    std::cerr << "kelvora-server: " << msg << "\n\n" << kUsage;
+    std::exit(2);
+}
+
+long number(const char* s, long min, long max, const char* what) {
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(s, &end, 10);
+    if (errno || !end || *end || end == s || v < min || v > max)
+        usageError(std::string("invalid value for ") + what + ": " + s);
+    return v;
+}
+
+void raiseFileLimit() {
+    // Every phone keeps a connection open; the default soft limit (often 1024) is too low.
+    rlimit rl{};
+    if (getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur < rl.rlim_max) {
+        rl.rlim_cur = rl.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &rl);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ServerConfig config;
+    std::optional<std::string> demoPassword;
+    enum class Command { Serve, AddUser, RemoveUser, ListUsers } command = Command::Serve;
+    std::string userId, userPassword;
+
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&](int n = 1) {
+            if (i + n >= argc) usageError(a + " needs " + (n == 1 ? "a value" : "two values"));
+            return argv[++i];
+        };
+        if (a == "--help" || a == "-h") {
+            std::cout << kUsage;
+            return 0;
+        } else if (a == "--port") {
+            config.port = static_cast<uint16_t>(number(value(), 0, 65535, "--port"));
+        } else if (a == "--bind") {
+            config.bindAddress = value();
+        } else if (a == "--db") {
+            config.dbPath = value();
+        } else if (a == "--demo-password") {
+            demoPassword = value();
+            if (demoPassword->empty()) usageError("--demo-password must not be empty");
+        } else if (a == "--vote-interval-ms") {
+            config.voteIntervalMs = number(value(), 0, 24L * 3600 * 1000, "--vote-interval-ms");
+        } else if (a == "--threads") {
+            config.threads = static_cast<unsigned>(number(value(), 1, 64, "--threads"));
+        } else if (a == "--sync") {
+            const std::string v = value();
+            if (v != "full" && v != "normal") usageError("--sync must be full or normal");
+            config.fullSync = v == "full";
+        } else if (a == "--add-user") {
+            command = Command::AddUser;
+            userId = value(2);
+            userPassword = argv[++i];
+        } else if (a == "--remove-user") {
+            command = Command::RemoveUser;
+            userId = value();
+        } else if (a == "--list-users") {
+            command = Command::ListUsers;
+        } else {
+            usageError("unknown option " + a);
+        }
+    }
+
+    try {
+        initCrypto();
+        std::string firstUser, demoNote;
+        {
+            Store store(config.dbPath, config.fullSync);
+            switch (command) {
+            case Command::AddUser: {
+                if (!isValidUserId(userId)) {
+                    std::cerr << "kelvora-server: a user ID has 1 to 64 characters (UTF-8), no control characters\n";
+                    return 2;
+                }
+                if (userPassword.empty()) {
+                    std::cerr << "kelvora-server: the password must not be empty\n";
+                    return 2;
+                }
+                const bool existed = store.hasUser(userId);
+                store.putUser(userId, hashPassword(userPassword, HashCost::Interactive));
+                std::cout << (existed ? "Changed the password of " : "Added user ") << userId << "\n";
+                return 0;
+            }
+            case Command::RemoveUser:
+                if (!store.removeUser(userId)) {
+                    std::cerr << "kelvora-server: no user " << userId << "\n";
+                    return 1;
+                }
+                std::cout << "Removed user " << userId << "\n";
+                return 0;
+            case Command::ListUsers:
+                for (const auto& u : store.users()) std::cout << u.id << "\n";
+                return 0;
+            case Command::Serve:
+                break;
+            }
+
+            auto users = store.users();
+            if (users.empty()) {
+                const std::string pw = demoPassword ? *demoPassword : randomPassword(10);
+                store.putUser("demo", hashPassword(pw, HashCost::Interactive));
+                demoNote = "Created the demo account:  ID: demo   password: " + pw;
+            } else if (demoPassword && store.hasUser("demo")) {
+                store.putUser("demo", hashPassword(*demoPassword, HashCost::Interactive));
+                demoNote = "Demo account:  ID: demo   password: " + *demoPassword;
+            }
+            firstUser = store.hasUser("demo") ? "demo" : store.users().front().id;
+        }
+
+        // Handle SIGINT/SIGTERM in this thread only; the server threads inherit the mask.
+        sigset_t signals;
+        sigemptyset(&signals);
+        sigaddset(&signals, SIGINT);
+        sigaddset(&signals, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+        std::signal(SIGPIPE, SIG_IGN);
+        raiseFileLimit();
+
+        config.unknownUserHashCost = HashCost::Interactive;
+        PollServer server(config);
+        server.start();
+        const unsigned port = server.port();
+
+        std::string host = config.bindAddress;
+        if (host == "0.0.0.0" || host == "::") host = lanAddress();
+        if (host.find(':') != std::string::npos) host = "[" + host + "]";
+        std::string idParam;
+        for (const unsigned char c : firstUser) { // percent-encode the ID as UTF-8
+            if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
+                idParam += static_cast<char>(c);
+            } else {
+                char buf[4];
+                std::snprintf(buf, sizeof buf, "%%%02X", c);
+                idParam += buf;
+            }
+        }
+        const std::string audienceUrl = "http://" + host + ":" + std::to_string(port) + "/?id=" + idParam;
+        const std::string clientHost = config.bindAddress == "0.0.0.0" || config.bindAddress == "::"
+                                           ? "127.0.0.1" : (host);
+        std::cout << "\n";
+        if (!demoNote.empty()) std::cout << demoNote << "\n\n";
+        std::cout << "Audience page (for the students): " << audienceUrl << "\n\n"
+                  << terminalQr(audienceUrl) << "\n"
+                  << "Base URL for the Kelvora client:  http://" << clientHost << ":" << port << "/\n"
+                  << "Database: " << config.dbPath << "\n"
+                  << "Kelvora server ready on port " << port << std::endl;
+
+        int sig = 0;
+        sigwait(&signals, &sig);
+        std::cout << "Stopping (signal " << sig << ")..." << std::endl;
+        server.stop();
+        std::cout << "Stopped." << std::endl;
+        return 0;
+    } catch (const std::exception& e) {
+        std::cerr << "kelvora-server: " << e.what() << "\n";
+        return 1;
+    }
+}

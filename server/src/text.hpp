@@ -1,0 +1,56 @@
+// Text handling for the poll server: percent-decoding, Windows-1252 and UTF-8,
+// query strings and a very small JSON reader/writer for the audience API.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kelvora::server {
+
+// Decodes %XX escapes and '+' (space). Returns nullopt for a broken escape.
+std::optional<std::string> percentDecode(std::string_view in);
+
+// Maps every byte as Windows-1252 to UTF-8. The five unassigned bytes
+// (0x81, 0x8D, 0x8F, 0x90, 0x9D) become the C1 controls of the same value,
+// as browsers do, so the mapping is total and reversible.
+std::string cp1252ToUtf8(std::string_view bytes);
+
+bool isValidUtf8(std::string_view s);
+
+// Number of code points of a valid UTF-8 string.
+size_t utf8Length(std::string_view s);
+
+// True when the string contains a control character (C0, DEL or C1).
+bool hasControlChars(std::string_view utf8);
+
+enum class Charset { Windows1252, Utf8 };
+
+// One query string or form body, split into name -> all values (in order).
+// Names and values are decoded; in Windows-1252 mode both are converted to
+// UTF-8, in UTF-8 mode invalid UTF-8 makes the whole parse fail.
+struct Params {
+    std::map<std::string, std::vector<std::string>> values;
+
+    enum class Get { Ok, Missing, Duplicate };
+    // Looks up a parameter that may appear at most once.
+    Get one(const std::string& name, std::string& out) const;
+};
+std::optional<Params> parseQuery(std::string_view query, Charset cs);
+
+// Reads a flat JSON object whose values are strings, numbers, booleans or null.
+// Numbers and booleans are returned in their literal text form.
+std::optional<std::map<std::string, std::string>> parseFlatJsonObject(std::string_view json);
+
+// Quotes a UTF-8 string as a JSON string literal.
+std::string jsonString(std::string_view utf8);
+
+// A user ID: 1..64 characters of valid UTF-8 without control characters.
+bool isValidUserId(std::string_view id);
+
+std::string toLowerAscii(std::string_view s);
+std::string trimAscii(std::string_view s);
+
+} // namespace kelvora::server
