@@ -1,5 +1,7 @@
 #include "serveraccess.h"
 
+#include "numbers.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -22,33 +24,6 @@ bool isUnreserved(unsigned char c)
 {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-'
            || c == '.' || c == '_' || c == '~';
-}
-
-// A decimal integer that fits 32 signed bits, with an optional sign and nothing else around it.
-bool parseInt32(QStringView text, int32_t &value)
-{
-    qsizetype i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {
-        negative = text[i] == u'-';
-        ++i;
-    }
-    if (i == text.size())
-        return false;
-    int64_t magnitude = 0;
-    for (; i < text.size(); ++i) {
-        const char16_t c = text[i].unicode();
-        if (c < u'0' || c > u'9')
-            return false;
-        magnitude = magnitude * 10 + (c - u'0');
-        if (magnitude > int64_t{1} << 31)
-            return false;
-    }
-    const int64_t v = negative ? -magnitude : magnitude;
-    if (v > INT32_MAX)
-        return false;
-    value = static_cast<int32_t>(v);
-    return true;
 }
 
 // The completion step of a successful transfer: the body replaces the reply file, and what is
@@ -105,10 +80,10 @@ bool parseVoteCounts(const QString &reply, TStimmen &votes)
         const qsizetype dash = reply.indexOf(u'-', pos);
         if (dash < 0)
             return false;
-        int32_t value = 0;
-        if (!parseInt32(QStringView(reply).mid(pos, dash - pos), value))
+        const auto value = parseWholeNumber(QStringView(reply).mid(pos, dash - pos));
+        if (!value)
             return false;
-        votes[k] = static_cast<uint16_t>(static_cast<uint32_t>(value));
+        votes[k] = low16(*value);
         pos = dash + 1;
     }
     return true;

@@ -5,6 +5,7 @@
 #include "cp1252.h"
 #include "datetime.h"
 #include "history.h"
+#include "numbers.h"
 
 using namespace kv;
 
@@ -62,4 +63,23 @@ TEST(HistoryFileName, AtThenPoint)
     EXPECT_EQ(historyFileName("prof"), "prof_Sofortumfragen.dat");
     EXPECT_EQ(historyFileName("a@b.c@d"), "aatb_catd_Sofortumfragen.dat");
     EXPECT_EQ(historyFileName("A@B"), "AatB_Sofortumfragen.dat");
+}
+
+TEST(WholeNumbers, SignedDecimalThatFits32Bits)
+{
+    EXPECT_EQ(parseWholeNumber(u"8080"), 8080);
+    EXPECT_EQ(parseWholeNumber(u"+12"), 12);
+    EXPECT_EQ(parseWholeNumber(u"-1"), -1);
+    EXPECT_EQ(parseWholeNumber(u"2147483647"), 2147483647);
+    EXPECT_EQ(parseWholeNumber(u"-2147483648"), INT32_MIN);
+    for (const char16_t *bad : {u"", u"abc", u"2147483648", u"-2147483649", u" 1", u"1 ", u"-", u"1.5",
+                                u"0x10", u"99999999999999999999", u"\u0661"})
+        EXPECT_FALSE(parseWholeNumber(bad)) << QString::fromUtf16(bad).toStdString();
+}
+
+TEST(WholeNumbers, SixteenBitFieldsKeepTheLowBits)
+{
+    EXPECT_EQ(low16(70000), 4464);
+    EXPECT_EQ(low16(-1), 65535);
+    EXPECT_EQ(low16(INT32_MIN), 0);
 }

@@ -5,7 +5,6 @@
 #include <memory>
 
 #include "einstellungenf.h"
-#include "einstellungenlogic.h"
 #include "recdef.h"
 #include "scripted_dialogs.h"
 
@@ -50,19 +49,6 @@ private slots:
         QVERIFY(dialogs->unexpected.isEmpty());
         dlg.reset();
         dialogs.reset();
-    }
-
-    void wholeNumbers()
-    {
-        QCOMPARE(low16OfWholeNumber("8080"), std::optional<uint16_t>(8080));
-        QCOMPARE(low16OfWholeNumber("70000"), std::optional<uint16_t>(4464));
-        QCOMPARE(low16OfWholeNumber("-1"), std::optional<uint16_t>(65535));
-        QCOMPARE(low16OfWholeNumber("+12"), std::optional<uint16_t>(12));
-        QCOMPARE(low16OfWholeNumber("2147483647"), std::optional<uint16_t>(65535));
-        QCOMPARE(low16OfWholeNumber("-2147483648"), std::optional<uint16_t>(0));
-        for (const char *bad : {"", "abc", "2147483648", "-2147483649", " 1", "1 ", "-", "1.5", "0x10",
-                                "99999999999999999999"})
-            QVERIFY2(!low16OfWholeNumber(bad), bad);
     }
 
     void loadsEveryField()

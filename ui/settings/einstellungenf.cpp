@@ -10,7 +10,7 @@
 
 #include "accessible.h"
 #include "dialogs.h"
-#include "einstellungenlogic.h"
+#include "numbers.h"
 #include "recdef.h"
 
 namespace kv {
@@ -137,16 +137,16 @@ void TFEinstellungen::Speichern()
         Edit2->clear();
     d.ProxyServer.setText(Edit2->text().left(200));
 
-    if (const auto port = low16OfWholeNumber(Edit3->text())) {
-        d.ProxyPort = *port;
+    if (const auto port = parseWholeNumber(Edit3->text())) {
+        d.ProxyPort = low16(*port);
     } else {
         dialogs().message(QStringLiteral(
             "Ihre Angabe für den Proxyport wurde auf 8080 gesetzt, da Sie keine ganze Zahl eingegeben haben."));
         d.ProxyPort = 8080;
         Edit3->setText(QStringLiteral("8080"));
     }
-    if (const auto sekunden = low16OfWholeNumber(Edit1->text())) {
-        d.CountdownZeit = *sekunden;
+    if (const auto sekunden = parseWholeNumber(Edit1->text())) {
+        d.CountdownZeit = low16(*sekunden);
     } else {
         d.CountdownZeit = 30;
         dialogs().message(QStringLiteral(
