@@ -185,6 +185,27 @@ private slots:
         QVERIFY(start->isVisible());
     }
 
+    void aSecondClickDuringALoginCheckIsIgnored()
+    {
+        makeStart();
+        start->show();
+        auto gate = std::make_shared<kvtest::Gate>();
+        auto reply = LoopbackHttpServer::Response::text("User exists");
+        reply.gate = gate;
+        server->enqueue("/kv_user_exists.php", reply);
+        enterLogin("prof", "pw");
+        // While the first check waits for the server, the lecturer clicks another action.
+        QTimer::singleShot(0, start.get(), [this, gate] {
+            start->Button3Click();
+            gate->open();
+        });
+        start->Button1Click();
+        QCOMPARE(server->requestCount(), size_t(1));
+        QVERIFY(sofort->isVisible());
+        QVERIFY(!editor->isVisible());
+        QVERIFY(dialogs->shown.isEmpty());
+    }
+
     void serverErrorTextIsQuotedAndNothingOpens()
     {
         makeStart();
