@@ -38,8 +38,9 @@ void measure(const char *what, int rounds, const std::function<bool()> &op)
             return;
         }
     const double ms = t.nsecsElapsed() / 1e6 / rounds;
-    const double mbps = kSeriesFileSize / (ms / 1000.0) / (1024.0 * 1024.0);
-    std::printf("%-26s %8.3f ms per operation  %8.1f MiB/s\n", what, ms, mbps);
+    const double bytesPerSecond = kSeriesFileSize / (ms / 1000.0);
+    std::printf("%-26s %8.3f ms per operation  %14.0f bytes/s (%.1f MiB/s)\n", what, ms, bytesPerSecond,
+                bytesPerSecond / (1024.0 * 1024.0));
 }
 
 } // namespace
