@@ -31,18 +31,29 @@ IoStatus replaceFile(const QString &path, const std::function<bool(QIODevice &)>
     return {};
 }
 
-IoStatus readFile(const QString &path, qint64 maxBytes, QByteArray &content)
+IoStatus replaceHead(const QString &path, QByteArrayView head,
+                     std::optional<QFileDevice::Permissions> permissions)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return IoStatus::failure(file.errorString());
-    QByteArray data = file.read(maxBytes + 1);
-    if (file.error() != QFileDevice::NoError)
-        return IoStatus::failure(file.errorString());
-    if (data.size() > maxBytes)
-        return IoStatus::failure(QStringLiteral("Die Datei ist zu groß: %1").arg(path));
-    content = std::move(data);
-    return {};
+    QFile existing(path);
+    if (existing.exists() && !existing.open(QIODevice::ReadOnly))
+        return IoStatus::failure(existing.errorString());
+    return replaceFile(
+        path,
+        [&](QIODevice &out) {
+            if (!writeAll(out, head))
+                return false;
+            if (!existing.isOpen() || existing.size() <= head.size())
+                return true;
+            // The rest is copied in pieces, so that a large file is never held in memory whole.
+            if (!existing.seek(head.size()))
+                return false;
+            QByteArray chunk;
+            while (!(chunk = existing.read(1 << 16)).isEmpty())
+                if (!writeAll(out, chunk))
+                    return false;
+            return existing.error() == QFileDevice::NoError;
+        },
+        permissions);
 }
 
 } // namespace kv

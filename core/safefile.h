@@ -23,7 +23,9 @@ IoStatus replaceFile(const QString &path, const std::function<bool(QIODevice &)>
 // Writes all of `data`; false when the device took fewer bytes.
 bool writeAll(QIODevice &out, QByteArrayView data);
 
-// Reads a whole file of at most `maxBytes`; a larger file is refused rather than read.
-IoStatus readFile(const QString &path, qint64 maxBytes, QByteArray &content);
+// Replaces the first `head.size()` bytes of the file with `head` and keeps whatever followed them,
+// safely as above. A missing file is created holding `head` alone.
+IoStatus replaceHead(const QString &path, QByteArrayView head,
+                     std::optional<QFileDevice::Permissions> permissions = std::nullopt);
 
 } // namespace kv

@@ -111,26 +111,9 @@ IoStatus loadSeriesForPresentation(TFragen &fragen, const QString &path)
 
 IoStatus writeBackResults(const TFragen &fragen, const QString &path)
 {
-    QFile existing(path);
-    if (!existing.exists())
+    if (!QFile::exists(path))
         return IoStatus::failure(QStringLiteral("Die Datei %1 existiert nicht mehr.").arg(path));
-    if (!existing.open(QIODevice::ReadOnly))
-        return IoStatus::failure(existing.errorString());
-    // Whatever the file holds after the first 100 records stays; it is copied in pieces so that a
-    // huge file is never held in memory whole.
-    if (!existing.seek(kSeriesFileSize) && existing.size() > kSeriesFileSize)
-        return IoStatus::failure(existing.errorString());
-    return replaceFile(path, [&](QIODevice &out) {
-        if (!writeSeries(fragen, out))
-            return false;
-        if (existing.size() <= kSeriesFileSize)
-            return true;
-        QByteArray chunk;
-        while (!(chunk = existing.read(1 << 16)).isEmpty())
-            if (!writeAll(out, chunk))
-                return false;
-        return existing.error() == QFileDevice::NoError;
-    });
+    return replaceHead(path, seriesBytes(fragen));
 }
 
 } // namespace kv

@@ -53,27 +53,7 @@ IoStatus LoadSettings(TIniDaten &daten, const QString &iniDir)
 
 IoStatus SaveSettings(const TIniDaten &daten, const QString &iniDir)
 {
-    const QString path = iniPath(iniDir);
-    QFile existing(path);
-    QByteArray tail;  // bytes after the first record, kept as they are
-    if (existing.exists()) {
-        if (!existing.open(QIODevice::ReadOnly))
-            return IoStatus::failure(existing.errorString());
-        if (existing.size() > kRecordSize) {
-            // Settings files are small; anything beyond a few MiB is not ours to copy.
-            constexpr qint64 kMaxTail = 16 << 20;
-            if (!existing.seek(kRecordSize))
-                return IoStatus::failure(existing.errorString());
-            tail = existing.read(kMaxTail + 1);
-            if (tail.size() > kMaxTail)
-                return IoStatus::failure(QStringLiteral("Die Datei %1 ist zu groß.").arg(path));
-        }
-        existing.close();
-    }
-    return replaceFile(
-        path,
-        [&](QIODevice &out) { return writeAll(out, recordBytes(daten)) && writeAll(out, tail); },
-        kOwnerOnly);
+    return replaceHead(iniPath(iniDir), recordBytes(daten), kOwnerOnly);
 }
 
 void RememberLogin(TIniDaten &daten, const QString &userId, const QString &password)

@@ -282,11 +282,14 @@ void Tfstart::showMessage(const QString &text)
 
 void Tfstart::setBusyCursor(bool on)
 {
+    // Nested requests ask for the busy cursor more than once; it is set and taken back once.
+    if (on == busyCursor_)
+        return;
+    busyCursor_ = on;
     if (on)
         QApplication::setOverrideCursor(Qt::WaitCursor);
     else
-        while (QApplication::overrideCursor())
-            QApplication::restoreOverrideCursor();
+        QApplication::restoreOverrideCursor();
 }
 
 void Tfstart::bringToFront()

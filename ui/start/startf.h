@@ -91,6 +91,7 @@ private:
     int vorgewaehltTicks_ = 0;  // the timer's tag
     QString od1Folder_;
     bool loginLaeuft_ = false;
+    bool busyCursor_ = false;
 
     TFMain *editor_ = nullptr;
     TFdirektvote *sofort_ = nullptr;
