@@ -7,8 +7,8 @@
 #include <functional>
 #include <memory>
 
-#include "datetime.h"
-#include "series.h"
+#include "core/datetime.h"
+#include "core/series.h"
 
 using namespace kv;
 

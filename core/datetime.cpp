@@ -1,4 +1,4 @@
-#include "datetime.h"
+#include "core/datetime.h"
 
 #include <cfenv>
 #include <cmath>
@@ -24,9 +24,11 @@ QDateTime fromDateTimeValue(double value)
     const double fraction = std::fabs(value - days);
     auto ms = qint64(std::llround(fraction * kMsPerDay));
     qint64 wholeDays = qint64(days);
-    if (ms >= qint64(kMsPerDay)) {  // rounding reached midnight
+    if (ms >= qint64(kMsPerDay)) {
+        // Rounding reached midnight: the next calendar day. The time of day counts forwards on
+        // both sides of the epoch, so this is one day later for negative values too.
         ms -= qint64(kMsPerDay);
-        wholeDays += value >= 0 ? 1 : -1;
+        wholeDays += 1;
     }
     return QDateTime(kEpoch.addDays(wholeDays), QTime::fromMSecsSinceStartOfDay(int(ms)));
 }

@@ -1,4 +1,4 @@
-#include "folders.h"
+#include "core/folders.h"
 
 #include <QDir>
 #include <QFile>
@@ -7,7 +7,7 @@ namespace kv {
 
 QString withSlash(const QString &folder)
 {
-    if (folder.endsWith(QLatin1Char('/')) || folder.endsWith(QLatin1Char('\\')))
+    if (folder.isEmpty() || folder.endsWith(QLatin1Char('/')) || folder.endsWith(QLatin1Char('\\')))
         return folder;
     return folder + QLatin1Char('/');
 }

@@ -4,12 +4,13 @@
 namespace kv {
 
 struct Folders {
-    QString ProgDir;  // folder of the executable
-    QString DataDir;  // per-user data folder, where the file dialogs start
-    QString IniDir;   // folder of "ini.dat", "akt_temp.dat" and the instant poll histories
+    QString ProgDir; // folder of the executable
+    QString DataDir; // per-user data folder, where the file dialogs start
+    QString IniDir;  // folder of "ini.dat", "akt_temp.dat" and the instant poll histories
 };
 
-// Every folder ends in "/".
+// The one helper that makes a folder end in a separator: "/" is appended unless the folder ends in
+// "/" or "\\" already. The empty text (no folder) stays empty.
 QString withSlash(const QString &folder);
 
 // `exeDir`: the folder of the executable. `appDataDir`: the user's application-data folder, or

@@ -1,4 +1,4 @@
-#include "history.h"
+#include "core/history.h"
 
 namespace kv {
 

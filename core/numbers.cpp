@@ -1,4 +1,4 @@
-#include "numbers.h"
+#include "core/numbers.h"
 
 namespace kv {
 

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "cp1252.h"
+#include "core/cp1252.h"
 
 namespace kv {
 

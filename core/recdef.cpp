@@ -1,4 +1,4 @@
-#include "recdef.h"
+#include "core/recdef.h"
 
 #include <cassert>
 
@@ -35,5 +35,9 @@ QString IniDir;
 TIniDaten IniDaten{};
 TFragen Fragen;
 TStimmen Stimmen;
+
+QString SerienDatei;
+bool StatistikSofort = false;
+int StatistikFrage = 1;
 
 } // namespace kv

@@ -4,8 +4,8 @@
 #include <QString>
 #include <cstdint>
 
-#include "records.h"
-#include "series.h"
+#include "core/records.h"
+#include "core/series.h"
 
 namespace kv {
 
@@ -19,10 +19,10 @@ struct TStimmen {
     uint16_t sum16() const;
 };
 
-extern QString UserID;       // login of the session; empty when editing offline
+extern QString UserID; // login of the session; empty when editing offline
 extern QString Passwort;
-extern QString SessionCode;  // optional code sent when a poll is opened
-extern QString StartFile;    // series file named on the command line, until it has been opened
+extern QString SessionCode; // optional code sent when a poll is opened
+extern QString StartFile;   // series file named on the command line, until it has been opened
 extern QString ProgDir;
 extern QString DataDir;
 extern QString IniDir;
@@ -30,5 +30,15 @@ extern QString IniDir;
 extern TIniDaten IniDaten;
 extern TFragen Fragen;
 extern TStimmen Stimmen;
+
+// The presentation's series file: results are written back into it.
+extern QString SerienDatei;
+// What the statistics window shows: the instant poll history (true) or the stored results of
+// question `StatistikFrage` of `Fragen`.
+extern bool StatistikSofort;
+extern int StatistikFrage;
+
+// The test fixture of the windows (tests/support/window_fixture) resets every global above
+// between tests: add a new global there too.
 
 } // namespace kv

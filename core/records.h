@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "pstring.h"
+#include "core/pstring.h"
 
 static_assert(std::endian::native == std::endian::little,
               "the record files are little-endian and are read and written as they lie in memory");
@@ -30,8 +30,8 @@ uint16_t validTyp(uint16_t typ);
 
 // One stored poll result.
 struct TErgebnis {
-    double Zeitpunkt;    // local date-time; below 2.0 marks a free entry (free entries hold 1.0)
-    uint16_t Anzahl[5];  // votes for A..E
+    double Zeitpunkt;   // local date-time; below 2.0 marks a free entry (free entries hold 1.0)
+    uint16_t Anzahl[5]; // votes for A..E
 
     static constexpr double kFree = 1.0;
     bool isFree() const { return Zeitpunkt < 2.0; }
@@ -104,8 +104,14 @@ struct TSofortumfrage {
 #pragma pack(pop)
 
 // Booleans are stored as one byte; we write only 0 and 1 and read any other value as true.
-inline bool isSet(uint8_t b) { return b != 0; }
-inline uint8_t boolByte(bool b) { return b ? 1 : 0; }
+inline bool isSet(uint8_t b)
+{
+    return b != 0;
+}
+inline uint8_t boolByte(bool b)
+{
+    return b ? 1 : 0;
+}
 
 static_assert(sizeof(TErgebnis) == 18);
 static_assert(offsetof(TErgebnis, Anzahl) == 8);

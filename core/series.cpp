@@ -1,11 +1,11 @@
-#include "series.h"
+#include "core/series.h"
 
 #include <QFile>
 #include <cassert>
 #include <cstring>
 #include <memory>
 
-#include "safefile.h"
+#include "core/safe_file.h"
 
 namespace kv {
 

@@ -6,8 +6,8 @@
 #include <QString>
 #include <array>
 
-#include "iostatus.h"
-#include "records.h"
+#include "core/io_status.h"
+#include "core/records.h"
 
 namespace kv {
 
@@ -32,7 +32,7 @@ private:
 };
 
 constexpr qint64 kFrageSize = sizeof(TFrage);
-constexpr qint64 kSeriesFileSize = kFrageSize * TFragen::kSeriesSlots;  // 496,300 bytes
+constexpr qint64 kSeriesFileSize = kFrageSize * TFragen::kSeriesSlots; // 496,300 bytes
 
 // Writes slots 1..100 to a device; false when a write failed.
 bool writeSeries(const TFragen &fragen, QIODevice &out);

@@ -1,11 +1,11 @@
-#include "settings.h"
+#include "core/settings.h"
 
 #include <QDir>
 #include <QFile>
 #include <cstring>
 #include <memory>
 
-#include "safefile.h"
+#include "core/safe_file.h"
 
 namespace kv {
 namespace {
@@ -36,8 +36,8 @@ IoStatus LoadSettings(TIniDaten &daten, const QString &iniDir)
     const QString path = iniPath(iniDir);
     if (!QFile::exists(path)) {
         daten.setDefaults();
-        return replaceFile(path, [&](QIODevice &out) { return writeAll(out, recordBytes(daten)); },
-                           kOwnerOnly);
+        return replaceFile(
+            path, [&](QIODevice &out) { return writeAll(out, recordBytes(daten)); }, kOwnerOnly);
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))

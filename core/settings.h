@@ -5,8 +5,8 @@
 #include <QStringList>
 #include <optional>
 
-#include "iostatus.h"
-#include "records.h"
+#include "core/io_status.h"
+#include "core/records.h"
 
 namespace kv {
 

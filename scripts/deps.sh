@@ -6,9 +6,9 @@ what=${1:-test}
 
 build=(build-essential cmake pkg-config qt6-base-dev qt6-qpa-plugins libcurl4-openssl-dev
        libgtest-dev libsqlite3-dev libmicrohttpd-dev libsodium-dev libqrencode-dev
-       fonts-liberation2)
+       fonts-liberation2 qt6-translations-l10n)
 run=(xdg-utils)
-test=(chromium chromium-driver python3)
+test=(chromium chromium-driver python3 clang-format)
 
 case "$what" in
   build) want=("${build[@]}") ;;

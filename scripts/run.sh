@@ -8,8 +8,10 @@ root=$PWD
 port=${KELVORA_PORT:-8090}
 base="http://127.0.0.1:${port}/"
 
+echo "Checking the packages the client and the poll server need..."
 bash scripts/deps.sh run
-bash scripts/build.sh -DKELVORA_BASE_URL="$base"
+echo "Building the client and the poll server (the first build takes a few minutes)..."
+KELVORA_TARGETS="kelvora kelvora-server" bash scripts/build.sh -DKELVORA_BASE_URL="$base"
 bin="$root/${KELVORA_BUILD_DIR:-build}/bin"
 
 server_pid=""

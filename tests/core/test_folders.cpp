@@ -1,14 +1,13 @@
-#include <gtest/gtest.h>
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <gtest/gtest.h>
 
-#include "folders.h"
-#include "temp_folder.h"
+#include "core/folders.h"
+#include "tests/support/temp_folder.h"
 
 using namespace kv;
-using kvtest::TempFolder;
+using kv::test::TempFolder;
 
 TEST(Folders, WritableProgramFolderHoldsTheStateFiles)
 {
@@ -58,4 +57,12 @@ TEST(Folders, NeitherFolderUsableFallsBackToTheTemporaryFolder)
     EXPECT_TRUE(f.IniDir.startsWith(QDir::tempPath()));
     EXPECT_TRUE(f.IniDir.endsWith("Kelvora/"));
     EXPECT_TRUE(QFileInfo(f.IniDir).isDir());
+}
+
+TEST(Folders, WithSlashAddsOneSeparatorOnlyWhereMissing)
+{
+    const std::vector<std::pair<QString, QString>> cases = {
+        {"", ""}, {"/a", "/a/"}, {"/a/", "/a/"}, {"C:\\x\\", "C:\\x\\"}, {"C:\\x", "C:\\x/"}};
+    for (const auto &[in, out] : cases)
+        EXPECT_EQ(withSlash(in), out) << in.toStdString();
 }

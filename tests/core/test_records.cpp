@@ -1,10 +1,9 @@
-#include <gtest/gtest.h>
-
 #include <QtEndian>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <memory>
 
-#include "records.h"
+#include "core/records.h"
 
 using namespace kv;
 
@@ -47,9 +46,9 @@ TEST(QuestionRecord, FieldsSitAtTheirFileOffsets)
     putString(buf, 258 + 4 * 221, "E-Antwort");
     putDouble(buf, 1363, 45000.25);
     putU16(buf, 1363 + 8, 12);
-    putU16(buf, 1363 + 8 + 8, 3);          // entry 1, answer E
-    putDouble(buf, 1363 + 18 * 198, 46000.0);  // entry 199
-    putU16(buf, 1363 + 18 * 198 + 8 + 2, 7);   // entry 199, answer B
+    putU16(buf, 1363 + 8 + 8, 3);             // entry 1, answer E
+    putDouble(buf, 1363 + 18 * 198, 46000.0); // entry 199
+    putU16(buf, 1363 + 18 * 198 + 8 + 2, 7);  // entry 199, answer B
     buf[4945] = 1;
     buf[4949] = 1;
     buf[4950] = char(0xAB);
@@ -87,7 +86,7 @@ TEST(QuestionRecord, BlankSetsOnlyTheDefinedBytes)
     for (int k = 0; k < 5; ++k)
         expected[258 + 221 * k] = 0;
     for (int e = 0; e < 199; ++e)
-        putDouble(expected, 1363 + 18 * e, 1.0);  // counts of free entries stay
+        putDouble(expected, 1363 + 18 * e, 1.0); // counts of free entries stay
     for (int k = 0; k < 5; ++k)
         expected[4945 + k] = 0;
     EXPECT_EQ(after, expected);
@@ -99,7 +98,7 @@ TEST(QuestionRecord, HistoryCountsTheUsedPrefixAndStopsAt199)
     auto f = std::make_unique<TFrage>();
     std::memset(static_cast<void *>(f.get()), 0, sizeof(TFrage));
     f->makeBlank();
-    std::memset(f->Korrekt, 0x77, sizeof f->Korrekt);  // the field after the history
+    std::memset(f->Korrekt, 0x77, sizeof f->Korrekt); // the field after the history
 
     const uint16_t counts[5] = {1, 2, 3, 4, 5};
     for (int i = 0; i < 3; ++i)
@@ -146,13 +145,13 @@ TEST(FixedString, LengthIsClampedAndUnusedBytesSurvive)
 {
     PString<20> s;
     std::memset(&s, 'x', sizeof s);
-    s.len = 200;  // a damaged length byte
+    s.len = 200; // a damaged length byte
     EXPECT_EQ(s.length(), 20);
     EXPECT_EQ(s.bytes(), QByteArray(20, 'x'));
 
     s.setText(QStringLiteral("ab"));
     EXPECT_EQ(s.len, 2);
-    EXPECT_EQ(s.chars[2], 'x');  // past the length: left as it was
+    EXPECT_EQ(s.chars[2], 'x'); // past the length: left as it was
 
     s.setText(QString(25, QLatin1Char('p')));
     EXPECT_EQ(s.text(), QString(20, QLatin1Char('p')));

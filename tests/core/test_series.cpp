@@ -1,16 +1,15 @@
-#include <gtest/gtest.h>
-
 #include <QFile>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <memory>
 
-#include "failing_device.h"
-#include "safefile.h"
-#include "series.h"
-#include "temp_folder.h"
+#include "core/safe_file.h"
+#include "core/series.h"
+#include "tests/support/failing_device.h"
+#include "tests/support/temp_folder.h"
 
 using namespace kv;
-using kvtest::TempFolder;
+using kv::test::TempFolder;
 
 namespace {
 
@@ -78,7 +77,7 @@ TEST(Series, RoundTripKeepsEveryByteOfTheRecords)
     for (int s = 1; s <= 100; ++s) {
         ask((*fragen)[s], QStringLiteral("Frage %1 – Größe?").arg(s), s % 2 ? 9 : 4);
         std::memset((*fragen)[s].Rest, s, sizeof(TFrage::Rest));
-        (*fragen)[s].Fragetext.chars[200] = char(s);  // past the text's length
+        (*fragen)[s].Fragetext.chars[200] = char(s); // past the text's length
         const uint16_t counts[5] = {uint16_t(s), 2, 3, 4, 5};
         (*fragen)[s].appendResult(45000.0 + s, counts);
     }
@@ -139,7 +138,7 @@ TEST(Series, PresentationLoadOfAShortFileBlanksTheSlotsAfterIt)
     QByteArray bytes;
     bytes += recordBytes((*two)[1]);
     bytes += recordBytes((*two)[2]);
-    bytes += QByteArray(1000, 'z');  // an incomplete third record
+    bytes += QByteArray(1000, 'z'); // an incomplete third record
     dir.write("kurz.kvf", bytes);
 
     auto fragen = newSeries();
@@ -221,21 +220,21 @@ TEST(SafeReplace, AWriterThatFailsPartWayLeavesTheOldFile)
     ask((*fragen)[1], "neu");
     for (qint64 limit : {0LL, 1LL, 4963LL, 300000LL, 496299LL}) {
         const IoStatus st = replaceFile(dir.file("s.kvf"), [&](QIODevice &out) {
-            kvtest::FailingDevice disk(limit, &out);
+            kv::test::FailingDevice disk(limit, &out);
             return writeSeries(*fragen, disk);
         });
         EXPECT_FALSE(st) << "limit " << limit;
         EXPECT_EQ(dir.read("s.kvf"), before) << "limit " << limit;
     }
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"s.kvf"});  // no leftovers
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"s.kvf"}); // no leftovers
 }
 
 TEST(SafeReplace, WriterSeesEveryByteUntilItFails)
 {
     auto fragen = newSeries();
-    kvtest::FailingDevice disk(10000);
+    kv::test::FailingDevice disk(10000);
     EXPECT_FALSE(writeSeries(*fragen, disk));
     EXPECT_EQ(disk.written().size(), 10000);
-    kvtest::FailingDevice roomy(kSeriesFileSize);
+    kv::test::FailingDevice roomy(kSeriesFileSize);
     EXPECT_TRUE(writeSeries(*fragen, roomy));
 }

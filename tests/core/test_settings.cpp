@@ -1,15 +1,14 @@
-#include <gtest/gtest.h>
-
 #include <QFile>
 #include <QtEndian>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <memory>
 
-#include "settings.h"
-#include "temp_folder.h"
+#include "core/settings.h"
+#include "tests/support/temp_folder.h"
 
 using namespace kv;
-using kvtest::TempFolder;
+using kv::test::TempFolder;
 
 namespace {
 
@@ -76,7 +75,7 @@ TEST(SettingsFile, AShortFileKeepsWhatItHoldsOverTheDefaults)
     TempFolder dir;
     auto d = defaults();
     RememberLogin(*d, "anna", "pw");
-    dir.write("ini.dat", bytesOf(*d).left(27000));  // cut inside the password slots
+    dir.write("ini.dat", bytesOf(*d).left(27000)); // cut inside the password slots
     auto loaded = std::make_unique<TIniDaten>();
     ASSERT_TRUE(LoadSettings(*loaded, dir.path()));
     EXPECT_EQ(RememberedUserIDs(*loaded), QStringList{"anna"});

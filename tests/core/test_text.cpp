@@ -1,11 +1,10 @@
+#include <QDateTime>
 #include <gtest/gtest.h>
 
-#include <QDateTime>
-
-#include "cp1252.h"
-#include "datetime.h"
-#include "history.h"
-#include "numbers.h"
+#include "core/cp1252.h"
+#include "core/datetime.h"
+#include "core/history.h"
+#include "core/numbers.h"
 
 using namespace kv;
 
@@ -26,7 +25,7 @@ TEST(CodePage, GermanTextAndTheEuroSign)
 TEST(CodePage, CharactersOutsideBecomeQuestionMarks)
 {
     EXPECT_EQ(toCp1252(QStringLiteral("a→b")), QByteArray("a?b"));
-    EXPECT_EQ(toCp1252(QString::fromUtf8("x\xF0\x9F\x98\x80y")), QByteArray("x?y"));  // one emoji, one "?"
+    EXPECT_EQ(toCp1252(QString::fromUtf8("x\xF0\x9F\x98\x80y")), QByteArray("x?y")); // one emoji, one "?"
 }
 
 TEST(DateTime, DaysSince1899)
@@ -43,7 +42,17 @@ TEST(DateTime, RoundTripToTheMillisecond)
     const QDateTime t(QDate(2026, 12, 7), QTime(23, 59, 59, 999));
     EXPECT_EQ(fromDateTimeValue(toDateTimeValue(t)), t);
     const double now = nowValue();
-    EXPECT_GT(now, 46000.0);  // after 2025
+    EXPECT_GT(now, 46000.0); // after 2025
+}
+
+// A time that rounds up to midnight belongs to the next calendar day, on either side of the epoch.
+TEST(DateTime, RoundingUpToMidnightGivesTheNextDay)
+{
+    const double almostMidnight = 0.4 / 86400000.0; // less than half a millisecond before midnight
+    EXPECT_EQ(fromDateTimeValue(36526.0 + 1.0 - almostMidnight), QDateTime(QDate(2000, 1, 2), QTime(0, 0)));
+    // -1.99999... is 1899-12-29 at 23:59:59.9996: the next day is the epoch itself.
+    EXPECT_EQ(fromDateTimeValue(-2.0 + almostMidnight), QDateTime(QDate(1899, 12, 30), QTime(0, 0)));
+    EXPECT_EQ(fromDateTimeValue(-5.0 + almostMidnight), QDateTime(QDate(1899, 12, 27), QTime(0, 0)));
 }
 
 TEST(Rounding, HalvesGoToTheEvenNeighbour)

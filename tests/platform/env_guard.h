@@ -2,7 +2,7 @@
 #include <QByteArray>
 #include <QtGlobal>
 
-namespace kvtest {
+namespace kv::test {
 
 // Sets or removes an environment variable for the rest of the scope and restores it afterwards.
 class EnvGuard {
@@ -32,4 +32,4 @@ private:
     QByteArray old_;
 };
 
-} // namespace kvtest
+} // namespace kv::test

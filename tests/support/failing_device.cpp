@@ -1,8 +1,8 @@
-#include "failing_device.h"
+#include "tests/support/failing_device.h"
 
 #include <algorithm>
 
-namespace kvtest {
+namespace kv::test {
 
 FailingDevice::FailingDevice(qint64 limit, QIODevice *forward) : limit_(limit), forward_(forward)
 {
@@ -23,4 +23,4 @@ qint64 FailingDevice::writeData(const char *data, qint64 len)
     return take;
 }
 
-} // namespace kvtest
+} // namespace kv::test

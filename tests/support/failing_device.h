@@ -2,7 +2,7 @@
 #include <QBuffer>
 #include <QIODevice>
 
-namespace kvtest {
+namespace kv::test {
 
 // A writer that takes the first `limit` bytes and then fails, like a disk that fills up.
 // What it took so far lies in `written()`; it can also forward to another device.
@@ -22,4 +22,4 @@ private:
     QByteArray written_;
 };
 
-} // namespace kvtest
+} // namespace kv::test

@@ -1,4 +1,4 @@
-#include "loopback_http_server.h"
+#include "tests/support/loopback_http_server.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -12,7 +12,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace kvtest {
+namespace kv::test {
 
 namespace {
 
@@ -21,18 +21,30 @@ constexpr size_t kMaxHeaderBytes = 64 * 1024;
 std::string standardReason(int status)
 {
     switch (status) {
-    case 200: return "OK";
-    case 204: return "No Content";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 303: return "See Other";
-    case 307: return "Temporary Redirect";
-    case 400: return "Bad Request";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    case 503: return "Service Unavailable";
-    default: return "Status";
+    case 200:
+        return "OK";
+    case 204:
+        return "No Content";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 303:
+        return "See Other";
+    case 307:
+        return "Temporary Redirect";
+    case 400:
+        return "Bad Request";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 500:
+        return "Internal Server Error";
+    case 503:
+        return "Service Unavailable";
+    default:
+        return "Status";
     }
 }
 
@@ -92,7 +104,8 @@ bool parseHead(const std::string &head, LoopbackHttpServer::Request &r)
     while (lineEnd != std::string::npos) {
         const size_t start = lineEnd + 2;
         lineEnd = head.find("\r\n", start);
-        const std::string line = head.substr(start, lineEnd == std::string::npos ? std::string::npos : lineEnd - start);
+        const std::string line =
+            head.substr(start, lineEnd == std::string::npos ? std::string::npos : lineEnd - start);
         if (line.empty())
             continue;
         const size_t colon = line.find(':');
@@ -282,7 +295,9 @@ void LoopbackHttpServer::stop()
     m_stopCv.notify_all();
     for (auto &gate : gates) {
         // Take the gate's lock so a waiter between its check and its wait cannot miss the wake.
-        { std::lock_guard lock(gate->m_mutex); }
+        {
+            std::lock_guard lock(gate->m_mutex);
+        }
         gate->m_cv.notify_all();
     }
     const char byte = 0;
@@ -413,8 +428,8 @@ void LoopbackHttpServer::serveConnection(int fd, int connection)
         if (response.delay.count() > 0 && !waitFor(response.delay))
             break;
 
-        const bool closeAfter = !response.contentLength
-                                || lowered(request.header("Connection").value_or("")) == "close";
+        const bool closeAfter =
+            !response.contentLength || lowered(request.header("Connection").value_or("")) == "close";
         std::string head = "HTTP/1.1 " + std::to_string(response.status) + " "
                            + (response.reason.empty() ? standardReason(response.status) : response.reason)
                            + "\r\n";
@@ -446,11 +461,10 @@ void LoopbackHttpServer::serveConnection(int fd, int connection)
         }
         keepOpen = !closeAfter;
     }
-done:
-    {
-        std::lock_guard lock(m_mutex);
-        m_openFds.erase(std::remove(m_openFds.begin(), m_openFds.end(), fd), m_openFds.end());
-    }
+done : {
+    std::lock_guard lock(m_mutex);
+    m_openFds.erase(std::remove(m_openFds.begin(), m_openFds.end(), fd), m_openFds.end());
+}
     ::shutdown(fd, SHUT_RDWR);
     ::close(fd);
 }
@@ -480,4 +494,4 @@ std::string RefusingPort::baseUrl() const
     return "http://127.0.0.1:" + std::to_string(m_port) + "/";
 }
 
-} // namespace kvtest
+} // namespace kv::test

@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-namespace kvtest {
+namespace kv::test {
 
 // Holds back an answer until the test opens it (or the server stops).
 class Gate {
@@ -41,16 +41,16 @@ public:
 
     struct Request {
         std::string method;
-        std::string target;   // the request target exactly as sent (absolute form via a proxy)
-        std::string path;     // without the query, e.g. "/kv_set.php"
-        std::string query;    // after "?", exactly as sent, empty when none
-        std::string version;  // e.g. "HTTP/1.1"
+        std::string target;  // the request target exactly as sent (absolute form via a proxy)
+        std::string path;    // without the query, e.g. "/kv_set.php"
+        std::string query;   // after "?", exactly as sent, empty when none
+        std::string version; // e.g. "HTTP/1.1"
         std::vector<Header> headers;
         std::string body;
-        bool viaProxy = false;  // the request line was in absolute form
-        int connection = 0;     // number of the connection it came on, from 1
-        uint64_t arrivedAt = 0;   // event sequence number when the request was complete
-        uint64_t answeredAt = 0;  // event sequence number when the answer was written; 0: never
+        bool viaProxy = false;   // the request line was in absolute form
+        int connection = 0;      // number of the connection it came on, from 1
+        uint64_t arrivedAt = 0;  // event sequence number when the request was complete
+        uint64_t answeredAt = 0; // event sequence number when the answer was written; 0: never
 
         // The first header of that name (case-insensitive), if any.
         std::optional<std::string> header(const std::string &name) const;
@@ -60,19 +60,19 @@ public:
 
     struct Response {
         enum class Mode {
-            Answer,              // answer (possibly after a delay or a gate, possibly slowly)
-            Stall,               // read the request and never answer; the connection stays open
-            CloseWithoutAnswer,  // read the request and close the connection
+            Answer,             // answer (possibly after a delay or a gate, possibly slowly)
+            Stall,              // read the request and never answer; the connection stays open
+            CloseWithoutAnswer, // read the request and close the connection
         };
         int status = 200;
-        std::string reason;  // empty: a standard one for the status
+        std::string reason; // empty: a standard one for the status
         std::vector<Header> headers;
         std::string body;
         Mode mode = Mode::Answer;
-        std::chrono::milliseconds delay{0};          // before anything is sent
-        std::chrono::milliseconds delayPerByte{0};   // body sent one byte at a time
-        std::shared_ptr<Gate> gate;                  // answer only once it is open
-        bool contentLength = true;  // false: no Content-Length, the body ends when the connection closes
+        std::chrono::milliseconds delay{0};        // before anything is sent
+        std::chrono::milliseconds delayPerByte{0}; // body sent one byte at a time
+        std::shared_ptr<Gate> gate;                // answer only once it is open
+        bool contentLength = true; // false: no Content-Length, the body ends when the connection closes
 
         static Response text(std::string body, int status = 200);
         static Response redirect(const std::string &location, int status = 302);
@@ -83,13 +83,13 @@ public:
 
     using Handler = std::function<Response(const Request &)>;
 
-    LoopbackHttpServer();  // listening as soon as constructed
+    LoopbackHttpServer(); // listening as soon as constructed
     ~LoopbackHttpServer();
     LoopbackHttpServer(const LoopbackHttpServer &) = delete;
     LoopbackHttpServer &operator=(const LoopbackHttpServer &) = delete;
 
     uint16_t port() const { return m_port; }
-    std::string baseUrl() const;  // "http://127.0.0.1:<port>/"
+    std::string baseUrl() const; // "http://127.0.0.1:<port>/"
 
     // The answer for a path is taken from its queue first, then its handler, then the default
     // handler; without any, 404 "not scripted".
@@ -146,4 +146,4 @@ private:
     uint16_t m_port = 0;
 };
 
-} // namespace kvtest
+} // namespace kv::test

@@ -1,18 +1,8 @@
-#include "scripted_dialogs.h"
+#include "tests/support/scripted_dialogs.h"
 
 #include <utility>
 
-namespace kvtest {
-
-ScriptedDialogs::ScriptedDialogs()
-{
-    kv::setDialogs(this);
-}
-
-ScriptedDialogs::~ScriptedDialogs()
-{
-    kv::setDialogs(nullptr);
-}
+namespace kv::test {
 
 void ScriptedDialogs::message(const QString &text)
 {
@@ -58,4 +48,4 @@ QStringList ScriptedDialogs::take()
     return std::exchange(shown, {});
 }
 
-} // namespace kvtest
+} // namespace kv::test

@@ -3,23 +3,20 @@
 #include <QStringList>
 #include <deque>
 
-#include "dialogs.h"
+#include "ui/common/dialogs.h"
 
-namespace kvtest {
+namespace kv::test {
 
-// Answers the program's dialogs from queues and logs every text it was shown. Installs itself
-// for its lifetime. A confirmation or file dialog with no scripted answer is answered No/Cancel
+// Answers the program's dialogs from queues and logs every text it was shown; hand it to the
+// window or logic under test. A confirmation or file dialog with no scripted answer is answered No/Cancel
 // and noted in `unexpected`, which a test's clean-up checks.
 class ScriptedDialogs : public kv::Dialogs {
 public:
-    ScriptedDialogs();
-    ~ScriptedDialogs() override;
-
-    QStringList shown;                 // message and confirmation texts, in order
-    std::deque<kv::Antwort> answers;   // next answers to confirmations
-    std::deque<QString> files;         // next answers to file dialogs ("" = cancelled)
-    QStringList fileDialogFolders;     // the folder each file dialog started in
-    QStringList unexpected;            // dialogs that came without a scripted answer
+    QStringList shown;               // message and confirmation texts, in order
+    std::deque<kv::Antwort> answers; // next answers to confirmations
+    std::deque<QString> files;       // next answers to file dialogs ("" = cancelled)
+    QStringList fileDialogFolders;   // the folder each file dialog started in
+    QStringList unexpected;          // dialogs that came without a scripted answer
 
     void message(const QString &text) override;
     kv::Antwort confirm(const QString &text, kv::Knoepfe buttons) override;
@@ -33,4 +30,4 @@ private:
     QString nextFile(const QString &folder);
 };
 
-} // namespace kvtest
+} // namespace kv::test

@@ -1,8 +1,8 @@
-#include "temp_folder.h"
+#include "tests/support/temp_folder.h"
 
 #include <stdexcept>
 
-namespace kvtest {
+namespace kv::test {
 
 QByteArray TempFolder::read(const QString &name) const
 {
@@ -16,4 +16,4 @@ void TempFolder::write(const QString &name, const QByteArray &bytes) const
         throw std::runtime_error("test setup: cannot write " + name.toStdString());
 }
 
-} // namespace kvtest
+} // namespace kv::test

@@ -5,7 +5,7 @@
 #include <QString>
 #include <QTemporaryDir>
 
-namespace kvtest {
+namespace kv::test {
 
 // A temporary folder that is removed with everything in it when the test ends.
 class TempFolder {
@@ -27,4 +27,4 @@ inline QByteArray readFileBytes(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-} // namespace kvtest
+} // namespace kv::test

@@ -1,6 +1,7 @@
 #pragma once
-// Every message box and file dialog of the program goes through this interface, so that tests
-// can answer them by script instead of blocking on a modal box.
+// Every message box and file dialog of the program goes through this interface. Windows and their
+// logic are handed one; the program passes the desktop's (`WidgetDialogs`), tests pass scripted
+// ones that answer from a queue and log every text shown.
 
 #include <QString>
 
@@ -13,7 +14,7 @@ class Dialogs {
 public:
     virtual ~Dialogs() = default;
 
-    // A modal message with an OK button.
+    // A modal message with an OK button. The text is shown as plain text, never as markup.
     virtual void message(const QString &text) = 0;
     // A modal confirmation; returns Yes, No or Cancel.
     virtual Antwort confirm(const QString &text, Knoepfe buttons) = 0;
@@ -22,11 +23,5 @@ public:
     // A file-save dialog; the chosen path, or empty when cancelled.
     virtual QString saveFile(const QString &filter, const QString &defaultSuffix, const QString &folder) = 0;
 };
-
-// The program's dialogs: message boxes and file dialogs of the desktop, unless a test installed
-// its own.
-Dialogs &dialogs();
-// Installs `d` (not owned) for the rest of the run, or the desktop's dialogs again with nullptr.
-void setDialogs(Dialogs *d);
 
 } // namespace kv

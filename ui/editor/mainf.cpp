@@ -1,22 +1,21 @@
-#include "mainf.h"
+#include "ui/editor/mainf.h"
 
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QLabel>
 
-#include "dialogs.h"
-#include "recdef.h"
-#include "startfenster.h"
+#include "core/recdef.h"
 
 namespace kv {
 
-TFMain::TFMain(QWidget *parent) : QMainWindow(parent)
+TFMain::TFMain(WindowServices services, QWidget *parent)
+    : QMainWindow(parent), m_services(std::move(services))
 {
     setObjectName(QStringLiteral("TFMain"));
     setWindowTitle(QStringLiteral("Kelvora"));
-    info_ = new QLabel(this);
-    info_->setAlignment(Qt::AlignCenter);
-    setCentralWidget(info_);
+    m_info = new QLabel(this);
+    m_info->setAlignment(Qt::AlignCenter);
+    setCentralWidget(m_info);
     resize(800, 600);
 }
 
@@ -25,27 +24,27 @@ void TFMain::showEvent(QShowEvent *event)
     QMainWindow::showEvent(event);
     if (event->spontaneous())
         return;
-    if (openFolder_.isEmpty())
-        openFolder_ = DataDir;
+    if (m_openFolder.isEmpty())
+        m_openFolder = DataDir;
     Fragen.makeNew();
-    aktDatei_.clear();
+    m_aktDatei.clear();
     setWindowTitle(QStringLiteral("Kelvora"));
     if (!StartFile.isEmpty()) {
         if (IoStatus st = loadSeriesForEditor(Fragen, StartFile); st) {
-            aktDatei_ = StartFile;
+            m_aktDatei = StartFile;
             setWindowTitle(QStringLiteral("Kelvora - ") + QFileInfo(StartFile).fileName());
         } else {
-            dialogs().message(st.error);
+            m_services.dialogs.message(st.error);
         }
         StartFile.clear();
     }
-    info_->setText(QStringLiteral("%1 Fragen").arg(Fragen.countQuestions()));
+    m_info->setText(QStringLiteral("%1 Fragen").arg(Fragen.countQuestions()));
 }
 
 void TFMain::closeEvent(QCloseEvent *event)
 {
     event->accept();
-    zeigeStartFenster();
+    m_services.showStartWindow();
 }
 
 } // namespace kv

@@ -4,6 +4,8 @@
 
 #include <QMainWindow>
 
+#include "ui/common/window_services.h"
+
 class QLabel;
 
 namespace kv {
@@ -11,21 +13,22 @@ namespace kv {
 class TFMain : public QMainWindow {
     Q_OBJECT
 public:
-    explicit TFMain(QWidget *parent = nullptr);
+    explicit TFMain(WindowServices services, QWidget *parent = nullptr);
 
     // The folder the editor's open dialog starts in (the data folder unless Ctrl+O changed it).
-    void setOpenFolder(const QString &folder) { openFolder_ = folder; }
-    QString openFolder() const { return openFolder_; }
-    QString aktDatei() const { return aktDatei_; }
+    void setOpenFolder(const QString &folder) { m_openFolder = folder; }
+    QString openFolder() const { return m_openFolder; }
+    QString aktDatei() const { return m_aktDatei; }
 
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    QString openFolder_;
-    QString aktDatei_;
-    QLabel *info_;
+    WindowServices m_services;
+    QString m_openFolder;
+    QString m_aktDatei;
+    QLabel *m_info;
 };
 
 } // namespace kv

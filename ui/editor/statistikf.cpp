@@ -1,9 +1,6 @@
-#include "statistikf.h"
+#include "ui/editor/statistikf.h"
 
 namespace kv {
-
-bool StatistikSofort = false;
-int StatistikFrage = 1;
 
 TFStatistik::TFStatistik(QWidget *parent) : QDialog(parent)
 {

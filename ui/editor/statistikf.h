@@ -5,10 +5,6 @@
 
 namespace kv {
 
-// What the statistics window shows: the instant poll history, or the results of a question.
-extern bool StatistikSofort;
-extern int StatistikFrage;
-
 class TFStatistik : public QDialog {
     Q_OBJECT
 public:

@@ -1,12 +1,11 @@
-#include "direktvotef.h"
+#include "ui/instantpoll/direktvotef.h"
 
 #include <QCloseEvent>
 
-#include "startfenster.h"
-
 namespace kv {
 
-TFdirektvote::TFdirektvote(QWidget *parent) : QWidget(parent)
+TFdirektvote::TFdirektvote(WindowServices services, QWidget *parent)
+    : QWidget(parent), m_services(std::move(services))
 {
     setObjectName(QStringLiteral("TFdirektvote"));
     setWindowTitle(QStringLiteral("Sofort-Umfrage"));
@@ -15,7 +14,7 @@ TFdirektvote::TFdirektvote(QWidget *parent) : QWidget(parent)
 void TFdirektvote::closeEvent(QCloseEvent *event)
 {
     event->accept();
-    zeigeStartFenster();
+    m_services.showStartWindow();
 }
 
 } // namespace kv

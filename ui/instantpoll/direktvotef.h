@@ -3,15 +3,20 @@
 
 #include <QWidget>
 
+#include "ui/common/window_services.h"
+
 namespace kv {
 
 class TFdirektvote : public QWidget {
     Q_OBJECT
 public:
-    explicit TFdirektvote(QWidget *parent = nullptr);
+    explicit TFdirektvote(WindowServices services, QWidget *parent = nullptr);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+
+private:
+    WindowServices m_services;
 };
 
 } // namespace kv

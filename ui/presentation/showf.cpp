@@ -1,16 +1,12 @@
-#include "showf.h"
+#include "ui/presentation/showf.h"
 
 #include <QCloseEvent>
 
-#include "dialogs.h"
-#include "recdef.h"
-#include "startfenster.h"
+#include "core/recdef.h"
 
 namespace kv {
 
-QString SerienDatei;
-
-TFshow::TFshow(QWidget *parent) : QWidget(parent)
+TFshow::TFshow(WindowServices services, QWidget *parent) : QWidget(parent), m_services(std::move(services))
 {
     setObjectName(QStringLiteral("TFshow"));
     setWindowTitle(QStringLiteral("Kelvora"));
@@ -20,7 +16,7 @@ TFshow::TFshow(QWidget *parent) : QWidget(parent)
 bool TFshow::PraesentationStarten(const QString &datei)
 {
     if (IoStatus st = loadSeriesForPresentation(Fragen, datei); !st) {
-        dialogs().message(st.error);
+        m_services.dialogs.message(st.error);
         return false;
     }
     SerienDatei = datei;
@@ -37,7 +33,7 @@ void TFshow::showEvent(QShowEvent *event)
 void TFshow::closeEvent(QCloseEvent *event)
 {
     event->accept();
-    zeigeStartFenster();
+    m_services.showStartWindow();
 }
 
 } // namespace kv

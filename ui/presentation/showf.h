@@ -3,15 +3,14 @@
 
 #include <QWidget>
 
-namespace kv {
+#include "ui/common/window_services.h"
 
-// The series file being presented; results are written back into it.
-extern QString SerienDatei;
+namespace kv {
 
 class TFshow : public QWidget {
     Q_OBJECT
 public:
-    explicit TFshow(QWidget *parent = nullptr);
+    explicit TFshow(WindowServices services, QWidget *parent = nullptr);
 
     // Loads the series to present; false (after telling the user why) when it cannot be read.
     bool PraesentationStarten(const QString &datei);
@@ -19,6 +18,9 @@ public:
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+
+private:
+    WindowServices m_services;
 };
 
 } // namespace kv

@@ -1,4 +1,4 @@
-#include "einstellungenf.h"
+#include "ui/settings/einstellungenf.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
@@ -8,35 +8,42 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "accessible.h"
-#include "dialogs.h"
-#include "numbers.h"
-#include "recdef.h"
+#include "core/numbers.h"
+#include "core/recdef.h"
+#include "ui/common/accessible.h"
+#include "ui/common/dialogs.h"
 
 namespace kv {
 
-void HinweisCheckBox::mouseReleaseEvent(QMouseEvent *event)
+void HintCheckBox::mouseReleaseEvent(QMouseEvent *event)
 {
+    // Only a left click that checks the box explains it: not a click that unchecks it, and not
+    // another button released over a box that was checked already.
+    const bool wasChecked = isChecked();
     QCheckBox::mouseReleaseEvent(event);
-    if (isChecked())
-        emit mitMausAngehakt();
+    if (event->button() == Qt::LeftButton && !wasChecked && isChecked())
+        emit checkedByMouse();
 }
 
-TFEinstellungen::TFEinstellungen(QWidget *parent) : QDialog(parent)
+TFEinstellungen::TFEinstellungen(Dialogs &dialogs, QWidget *parent) : QDialog(parent), m_dialogs(dialogs)
 {
     setObjectName(QStringLiteral("TFEinstellungen"));
     setWindowTitle(QStringLiteral("Einstellungen"));
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
+                   | Qt::MSWindowsFixedSizeDialogHint);
 
     auto check = [](auto *box, const char *name) { return named(box, name, box->text()); };
-    CheckBox8 = check(new HinweisCheckBox(QStringLiteral("Nur eine Stimme pro Endgerät zulassen")), "CheckBox8");
+    CheckBox8 = check(new HintCheckBox(QStringLiteral("Nur eine Stimme pro Endgerät zulassen")), "CheckBox8");
     CheckBox1 = check(new QCheckBox(QStringLiteral("Frage && Antworten nacheinander aufbauen")), "CheckBox1");
     CheckBox1->setAccessibleName(QStringLiteral("Frage & Antworten nacheinander aufbauen"));
-    CheckBox2 = check(new QCheckBox(QStringLiteral("Umfrage beim Anzeigen automatisch starten")), "CheckBox2");
+    CheckBox2 =
+        check(new QCheckBox(QStringLiteral("Umfrage beim Anzeigen automatisch starten")), "CheckBox2");
     CheckBox3 = check(new QCheckBox(QStringLiteral("Leere Zwischenseiten nach jeder Umfrage")), "CheckBox3");
-    CheckBox6 = check(new QCheckBox(QStringLiteral("Umfrage schließen OHNE automatisches\nAnzeigen des Ergebnisses")),
-                      "CheckBox6");
-    CheckBox6->setAccessibleName(QStringLiteral("Umfrage schließen OHNE automatisches Anzeigen des Ergebnisses"));
+    CheckBox6 =
+        check(new QCheckBox(QStringLiteral("Umfrage schließen OHNE automatisches\nAnzeigen des Ergebnisses")),
+              "CheckBox6");
+    CheckBox6->setAccessibleName(
+        QStringLiteral("Umfrage schließen OHNE automatisches Anzeigen des Ergebnisses"));
     CheckBox7 = check(new QCheckBox(QStringLiteral("Countdown anzeigen:")), "CheckBox7");
     auto *sekunden = new QLabel(QStringLiteral("Sekunden"));
     Edit1 = named(new QLineEdit(QStringLiteral("30")), "Edit1", sekunden->text());
@@ -79,29 +86,33 @@ TFEinstellungen::TFEinstellungen(QWidget *parent) : QDialog(parent)
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
     // The two exclusive options: building up one after another and starting at once.
-    connect(CheckBox1, &QCheckBox::clicked, this, [this](bool on) { if (on) CheckBox2->setChecked(false); });
-    connect(CheckBox2, &QCheckBox::clicked, this, [this](bool on) { if (on) CheckBox1->setChecked(false); });
-    connect(CheckBox8, &HinweisCheckBox::mitMausAngehakt, this, [] {
-        dialogs().message(QStringLiteral(
+    connect(CheckBox1, &QCheckBox::clicked, this, [this](bool on) {
+        if (on)
+            CheckBox2->setChecked(false);
+    });
+    connect(CheckBox2, &QCheckBox::clicked, this, [this](bool on) {
+        if (on)
+            CheckBox1->setChecked(false);
+    });
+    connect(CheckBox8, &HintCheckBox::checkedByMouse, this, [this] {
+        m_dialogs.message(QStringLiteral(
             "Durch diese Einstellung machen Sie das Weitergeben z.B. eines Smartphones an den Sitznachbarn "
             "ohne entsprechendes Gerät unmöglich. Auch die Verwendung des Browsers zum Abstimmen (HTML) ist "
             "mit dieser Option nicht mehr möglich. Wenn diese Option nicht gewählt ist, gilt immer noch eine "
             "10-Sekunden-Sperre nach jeder Abstimmung."));
     });
-    connect(Button1, &QPushButton::clicked, this, [this] {
-        Speichern();
-        accept();
-    });
+    // "Schließen" closes; done() stores the controls, as for every other way of closing.
+    connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
 }
 
 void TFEinstellungen::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
     if (!event->spontaneous())
-        Laden();
+        load();
 }
 
-void TFEinstellungen::Laden()
+void TFEinstellungen::load()
 {
     const TIniDaten &d = IniDaten;
     // Loading runs the exclusive rule as a click would.
@@ -122,7 +133,7 @@ void TFEinstellungen::Laden()
     Edit3->setText(QString::number(d.ProxyPort));
 }
 
-void TFEinstellungen::Speichern()
+void TFEinstellungen::store()
 {
     TIniDaten &d = IniDaten;
     d.Nacheinander = boolByte(CheckBox1->isChecked());
@@ -140,8 +151,8 @@ void TFEinstellungen::Speichern()
     if (const auto port = parseWholeNumber(Edit3->text())) {
         d.ProxyPort = low16(*port);
     } else {
-        dialogs().message(QStringLiteral(
-            "Ihre Angabe für den Proxyport wurde auf 8080 gesetzt, da Sie keine ganze Zahl eingegeben haben."));
+        m_dialogs.message(QStringLiteral("Ihre Angabe für den Proxyport wurde auf 8080 gesetzt, da Sie keine "
+                                         "ganze Zahl eingegeben haben."));
         d.ProxyPort = 8080;
         Edit3->setText(QStringLiteral("8080"));
     }
@@ -149,17 +160,18 @@ void TFEinstellungen::Speichern()
         d.CountdownZeit = low16(*sekunden);
     } else {
         d.CountdownZeit = 30;
-        dialogs().message(QStringLiteral(
+        m_dialogs.message(QStringLiteral(
             "Ihre Angabe für die Countdown-Zeit wurde auf 30 Sekunden gesetzt, da Sie keine ganze Zahl "
             "eingegeben haben."));
         Edit1->setText(QStringLiteral("30"));
     }
     d.EineStimmeProGeraet = boolByte(CheckBox8->isChecked());
+    emit stored();
 }
 
 void TFEinstellungen::done(int result)
 {
-    Speichern();
+    store();
     QDialog::done(result);
 }
 

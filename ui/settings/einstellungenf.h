@@ -5,18 +5,21 @@
 #include <QCheckBox>
 #include <QDialog>
 
+#include "ui/common/dialogs.h"
+
 class QLineEdit;
 class QPushButton;
 
 namespace kv {
 
-// The check box for one vote per device, which explains itself when the mouse checks it.
-class HinweisCheckBox : public QCheckBox {
+// The check box for one vote per device, which explains itself when a left click checks it.
+class HintCheckBox : public QCheckBox {
     Q_OBJECT
 public:
     using QCheckBox::QCheckBox;
 signals:
-    void mitMausAngehakt();
+    void checkedByMouse();
+
 protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
 };
@@ -24,20 +27,25 @@ protected:
 class TFEinstellungen : public QDialog {
     Q_OBJECT
 public:
-    explicit TFEinstellungen(QWidget *parent = nullptr);
+    explicit TFEinstellungen(Dialogs &dialogs, QWidget *parent = nullptr);
 
     // Controls := settings fields.
-    void Laden();
+    void load();
     // Settings fields := controls, with the fallbacks for invalid numbers.
-    void Speichern();
+    void store();
 
     void done(int result) override;
+
+signals:
+    // The controls have been stored into the settings: once for every close.
+    void stored();
 
 protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    HinweisCheckBox *CheckBox8;
+    Dialogs &m_dialogs;
+    HintCheckBox *CheckBox8;
     QCheckBox *CheckBox1, *CheckBox2, *CheckBox3, *CheckBox4, *CheckBox5, *CheckBox6, *CheckBox7;
     QLineEdit *Edit1, *Edit2, *Edit3;
     QPushButton *Button1;

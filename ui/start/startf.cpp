@@ -1,4 +1,4 @@
-#include "startf.h"
+#include "ui/start/startf.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -7,31 +7,32 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
-#include <QKeyEvent>
 #include <QTimer>
 
-#include "accessible.h"
-#include "fileassociation.h"
-#include "buildconfig.h"
-#include "direktvotef.h"
-#include "einstellungenf.h"
-#include "folders.h"
-#include "mainf.h"
-#include "documents.h"
-#include "recdef.h"
-#include "settings.h"
-#include "showf.h"
-#include "specialfolders.h"
+#include "core/folders.h"
+#include "core/recdef.h"
+#include "core/settings.h"
+#include "net/http_client.h"
+#include "platform/documents.h"
+#include "platform/file_association.h"
+#include "platform/special_folders.h"
+#include "ui/common/accessible.h"
+#include "ui/common/build_config.h"
+#include "ui/editor/mainf.h"
+#include "ui/instantpoll/direktvotef.h"
+#include "ui/presentation/showf.h"
+#include "ui/settings/einstellungenf.h"
 
 namespace kv {
 
-StartUmgebung StartUmgebung::ausDemSystem(const QStringList &parameters)
+StartEnvironment StartEnvironment::fromSystem(const QStringList &parameters)
 {
-    StartUmgebung u;
+    StartEnvironment u;
     u.basisURL = QString::fromUtf8(kBasisURL);
     u.exePath = QCoreApplication::applicationFilePath();
     u.parameters = parameters;
@@ -41,13 +42,15 @@ StartUmgebung StartUmgebung::ausDemSystem(const QStringList &parameters)
     return u;
 }
 
-Tfstart::Tfstart(StartUmgebung umgebung, QWidget *parent)
-    : QWidget(parent), umgebung_(std::move(umgebung))
+Tfstart::Tfstart(StartEnvironment environment, ServerOperations &server, HttpClient &http, Dialogs &dialogs,
+                 QWidget *parent)
+    : QWidget(parent), m_environment(std::move(environment)), m_http(http), m_dialogs(dialogs),
+      m_logic(IniDaten, server, dialogs)
 {
     setObjectName(QStringLiteral("Tfstart"));
-    setWindowTitle(QStringLiteral("Kelvora 2.5"));
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setWindowTitle(QStringLiteral("Kelvora ") + QLatin1String(kVersion));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
 
     auto *idLabel = new QLabel(QStringLiteral("User-ID"));
     Combo1 = named(new QComboBox, "Combo1", idLabel->text());
@@ -93,32 +96,31 @@ Tfstart::Tfstart(StartUmgebung umgebung, QWidget *parent)
     connect(Button4, &QPushButton::clicked, this, &Tfstart::Button4Click);
     connect(Button6, &QPushButton::clicked, this, &Tfstart::Button6Click);
     connect(Combo1, &QComboBox::activated, this, [this] { Combo1Select(); });
-    connect(CheckBox1, &QCheckBox::toggled, this, &Tfstart::CheckBox1Click);
+    connect(CheckBox1, &QCheckBox::toggled, this, [this](bool checked) { m_logic.merkenClicked(checked); });
     connect(vorgewaehlt_timer, &QTimer::timeout, this, &Tfstart::vorgewaehltTimerTick);
     // The window sees every key before its controls do.
     qApp->installEventFilter(this);
 
-    // 1. The HTTP client, with its connect time-out.
-    umgebung_.http.connectTimeoutMs = 7500;
-    server_ = std::make_unique<ServerAccess>(umgebung_.basisURL, [] { return IniDir; },
-                                             static_cast<ServerUi &>(*this), umgebung_.http);
+    // 1. The HTTP client's connect time-out.
+    m_http.setConnectTimeoutMs(7500);
     // 2. The series file type.
-    if (umgebung_.registerFileType)
-        umgebung_.registerFileType(umgebung_.exePath);
+    if (m_environment.registerFileType)
+        m_environment.registerFileType(m_environment.exePath);
     // 3. The series file named on the command line.
-    StartFile = startFileFromArguments(umgebung_.parameters);
+    StartFile = startFileFromArguments(m_environment.parameters);
     // 4. Folders; the open dialog starts in the data folder.
-    const Folders f = DetermineFolders(QFileInfo(umgebung_.exePath).absolutePath(),
-                                       umgebung_.specialDirectory ? umgebung_.specialDirectory(26) : QString());
+    const Folders f = DetermineFolders(
+        QFileInfo(m_environment.exePath).absolutePath(),
+        m_environment.specialDirectory ? m_environment.specialDirectory(kAppDataFolder) : QString());
     ProgDir = f.ProgDir;
     DataDir = f.DataDir;
-    od1Folder_ = DataDir;
+    m_logic.setOd1Folder(DataDir);
     IniDir = f.IniDir;
     // 5. Settings.
     if (IoStatus st = LoadSettings(IniDaten, IniDir); !st) {
         // The defaults serve for this run; the message tells why nothing was remembered.
         IniDaten.setDefaults();
-        dialogs().message(st.error);
+        m_dialogs.message(st.error);
     }
     // 6. Proxy.
     applyProxy();
@@ -136,38 +138,38 @@ Tfstart::Tfstart(StartUmgebung umgebung, QWidget *parent)
 
 Tfstart::~Tfstart() = default;
 
-void Tfstart::setFenster(TFMain *editor, TFdirektvote *sofort, TFshow *show, TFEinstellungen *einstellungen)
+void Tfstart::setWindows(TFMain *editor, TFdirektvote *instantPoll, TFshow *presentation,
+                         TFEinstellungen *settings)
 {
-    editor_ = editor;
-    sofort_ = sofort;
-    show_ = show;
-    einstellungen_ = einstellungen;
+    m_editor = editor;
+    m_instantPoll = instantPoll;
+    m_presentation = presentation;
+    m_settings = settings;
 }
 
 void Tfstart::applyProxy()
 {
-    server_->client().setProxy(IniDaten.ProxyServer.text(), IniDaten.ProxyPort);
+    m_http.setProxy(IniDaten.ProxyServer.text(), IniDaten.ProxyPort);
 }
 
 void Tfstart::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    if (event->spontaneous())  // de-minimised, not shown
+    if (event->spontaneous()) // de-minimised, not shown
         return;
     if (Combo1->count() == 1) {
         Combo1->setCurrentIndex(0);
         Combo1Select();
-        if (!StartFile.isEmpty())
-            vorgewaehlt_timer->start();
     }
+    if (m_logic.showStepStartsTimer(Combo1->count()))
+        vorgewaehlt_timer->start();
 }
 
 void Tfstart::vorgewaehltTimerTick()
 {
-    if (++vorgewaehltTicks_ < 3)
+    if (!m_logic.vorgewaehltTick())
         return;
     vorgewaehlt_timer->stop();
-    vorgewaehltTicks_ = 0;
     Button3Click();
 }
 
@@ -177,82 +179,55 @@ void Tfstart::Combo1Select()
         Edit2->setText(*pw);
 }
 
-void Tfstart::CheckBox1Click(bool checked)
+void Tfstart::showInsteadOfStart(QWidget *window)
 {
-    IniDaten.Merken = boolByte(checked);
-    if (!checked &&
-        dialogs().confirm(QStringLiteral("Sollen alle gemerkten Passwörter gelöscht werden?"),
-                          Knoepfe::YesNo) == Antwort::Yes)
-        ForgetPasswords(IniDaten);
-}
-
-bool Tfstart::login(Aktion aktion)
-{
-    // A click on an action button while a login check is still waiting for the server is ignored:
-    // the first click's check decides, and a double click does not open a window twice.
-    if (loginLaeuft_)
-        return false;
-    loginLaeuft_ = true;
-    const bool ok = LoginPruefen(
-        aktion, Combo1->currentText(), Edit2->text(),
-        [this](const QString &id, const QString &pw) { return server_->BenutzerPruefen(id, pw); },
-        IniDaten, dialogs());
-    loginLaeuft_ = false;
-    return ok;
-}
-
-void Tfstart::zeigeUndVerstecke(QWidget *fenster)
-{
-    if (fenster)
-        fenster->show();
+    if (window)
+        window->show();
     hide();
 }
 
 void Tfstart::Button1Click()
 {
-    if (login(Aktion::SofortUmfrage))
-        zeigeUndVerstecke(sofort_);
+    if (m_logic.login(Aktion::SofortUmfrage, Combo1->currentText(), Edit2->text())
+        == StartLogic::LoginResult::Accepted)
+        showInsteadOfStart(m_instantPoll);
 }
 
 void Tfstart::Button2Click()
 {
-    if (!login(Aktion::SerieZeigen) || !show_)
+    if (m_logic.login(Aktion::SerieZeigen, Combo1->currentText(), Edit2->text())
+            != StartLogic::LoginResult::Accepted
+        || !m_presentation)
         return;
-    if (!StartFile.isEmpty()) {
-        const QString file = StartFile;
-        StartFile.clear();
-        if (show_->PraesentationStarten(file))
-            zeigeUndVerstecke(show_);
-        return;
-    }
-    const QString file = dialogs().openFile(QStringLiteral("Kelvora file (*.kvf)"), od1Folder_, true);
-    if (!file.isEmpty() && show_->PraesentationStarten(file))
-        zeigeUndVerstecke(show_);
+    const QString file = m_logic.seriesToPresent();
+    if (!file.isEmpty() && m_presentation->PraesentationStarten(file))
+        showInsteadOfStart(m_presentation);
 }
 
 void Tfstart::Button3Click()
 {
-    if (login(Aktion::SerieBearbeiten))
-        zeigeUndVerstecke(editor_);
+    if (m_logic.login(Aktion::SerieBearbeiten, Combo1->currentText(), Edit2->text())
+        == StartLogic::LoginResult::Accepted)
+        showInsteadOfStart(m_editor);
 }
 
 void Tfstart::Button4Click()
 {
-    if (einstellungen_)
-        einstellungen_->exec();
+    if (m_settings)
+        m_settings->exec();
     applyProxy();
 }
 
 void Tfstart::Button6Click()
 {
-    if (umgebung_.openDocument)
-        umgebung_.openDocument(umgebung_.basisURL + QStringLiteral("Dozenten_Hilfe.pdf"));
+    m_logic.openHelp(m_environment.basisURL + QStringLiteral("Dozenten_Hilfe.pdf"),
+                     m_environment.openDocument);
 }
 
 bool Tfstart::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::KeyRelease && watched->isWidgetType() &&
-        static_cast<QWidget *>(watched)->window() == this) {
+    if (event->type() == QEvent::KeyRelease && watched->isWidgetType()
+        && static_cast<QWidget *>(watched)->window() == this) {
         const auto *key = static_cast<QKeyEvent *>(event);
         if (key->key() == Qt::Key_O && (key->modifiers() & Qt::ControlModifier))
             ctrlO();
@@ -262,44 +237,17 @@ bool Tfstart::eventFilter(QObject *watched, QEvent *event)
 
 void Tfstart::ctrlO()
 {
-    od1Folder_ = ProgDir;
-    if (editor_)
-        editor_->setOpenFolder(ProgDir);
+    m_logic.setOd1Folder(ProgDir);
+    if (m_editor)
+        m_editor->setOpenFolder(ProgDir);
 }
 
 void Tfstart::closeEvent(QCloseEvent *event)
 {
     if (IoStatus st = SaveSettings(IniDaten, IniDir); !st)
-        dialogs().message(st.error);
+        m_dialogs.message(st.error);
     event->accept();
     QCoreApplication::quit();
-}
-
-void Tfstart::showMessage(const QString &text)
-{
-    dialogs().message(text);
-}
-
-void Tfstart::setBusyCursor(bool on)
-{
-    // Nested requests ask for the busy cursor more than once; it is set and taken back once.
-    if (on == busyCursor_)
-        return;
-    busyCursor_ = on;
-    if (on)
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-    else
-        QApplication::restoreOverrideCursor();
-}
-
-void Tfstart::bringToFront()
-{
-    if (isMinimized())
-        showNormal();
-    if (QWidget *w = QApplication::activeWindow() ? QApplication::activeWindow() : this; w->isVisible()) {
-        w->raise();
-        w->activateWindow();
-    }
 }
 
 } // namespace kv

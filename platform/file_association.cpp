@@ -1,0 +1,430 @@
+#include "platform/file_association.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QXmlStreamReader>
+
+#ifdef Q_OS_WIN
+#include <string>
+#include <vector>
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <shlobj.h>
+#include <windows.h>
+#endif
+
+#include "core/folders.h"
+#include "core/safe_file.h"
+
+namespace kv {
+
+namespace {
+
+const QLatin1String kSeriesGlob("*.kvf");
+const QLatin1String kTypeDescription("Kelvora-Serie");
+
+QString toBackslashes(QString path)
+{
+    return path.replace(QLatin1Char('/'), QLatin1Char('\\'));
+}
+
+// The escapes every string value of a desktop entry gets.
+QString escapeDesktopString(const QString &value)
+{
+    QString out;
+    out.reserve(value.size() + 8);
+    for (const QChar c : value) {
+        switch (c.unicode()) {
+        case '\\':
+            out += QLatin1String("\\\\");
+            break;
+        case '\n':
+            out += QLatin1String("\\n");
+            break;
+        case '\t':
+            out += QLatin1String("\\t");
+            break;
+        case '\r':
+            out += QLatin1String("\\r");
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+// One quoted argument of an Exec line, before the string escapes.
+QString quoteExecArgument(const QString &arg)
+{
+    QString out = QStringLiteral("\"");
+    for (const QChar c : arg) {
+        switch (c.unicode()) {
+        case '"':
+        case '`':
+        case '$':
+        case '\\':
+            out += QLatin1Char('\\');
+            out += c;
+            break;
+        case '%':
+            out += QLatin1String("%%");
+            break;
+        default:
+            out += c;
+        }
+    }
+    out += QLatin1Char('"');
+    return out;
+}
+
+// The lines of the [Desktop Entry] group of a desktop entry file.
+QStringList desktopEntryGroup(const QByteArray &content)
+{
+    QStringList lines;
+    bool inGroup = false;
+    for (QString line : QString::fromUtf8(content).split(QLatin1Char('\n'))) {
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+        if (line.startsWith(QLatin1Char('[')))
+            inGroup = line == QLatin1String("[Desktop Entry]");
+        else if (inGroup)
+            lines << line;
+    }
+    return lines;
+}
+
+bool declaresSeriesGlob(const QByteArray &xml)
+{
+    QXmlStreamReader reader(xml);
+    bool inSeriesType = false;
+    while (!reader.atEnd()) {
+        switch (reader.readNext()) {
+        case QXmlStreamReader::StartElement:
+            if (reader.name() == QLatin1String("mime-type"))
+                inSeriesType =
+                    reader.attributes().value(QLatin1String("type")) == QLatin1String(kSeriesMimeType);
+            else if (inSeriesType && reader.name() == QLatin1String("glob")
+                     && reader.attributes().value(QLatin1String("pattern")) == kSeriesGlob)
+                return true;
+            break;
+        case QXmlStreamReader::EndElement:
+            if (reader.name() == QLatin1String("mime-type"))
+                inSeriesType = false;
+            break;
+        default:
+            break;
+        }
+    }
+    return false;
+}
+
+QByteArray readSmallFile(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly) || f.size() > 1024 * 1024)
+        return QByteArray();
+    return f.readAll();
+}
+
+bool writeWhole(const QString &path, const QByteArray &content)
+{
+    return bool(replaceFile(path, [&content](QIODevice &out) { return writeAll(out, content); }));
+}
+
+bool writableFolder(const QString &path)
+{
+    if (!QDir().mkpath(path))
+        return false;
+    const QFileInfo info(path);
+    return info.isDir() && info.isWritable();
+}
+
+#ifdef Q_OS_WIN
+// ---- Windows registry ---------------------------------------------------------------------------
+
+std::wstring wide(const QString &s)
+{
+    return s.toStdWString();
+}
+
+// True when the process runs with the enabled group of local administrators in its token.
+bool isAdministrator()
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+    bool admin = false;
+    DWORD size = 0;
+    GetTokenInformation(token, TokenGroups, nullptr, 0, &size);
+    if (size > 0) {
+        std::vector<BYTE> buffer(size);
+        if (GetTokenInformation(token, TokenGroups, buffer.data(), size, &size)) {
+            SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+            PSID admins = nullptr;
+            if (AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
+                                         DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &admins)) {
+                const auto *groups = reinterpret_cast<const TOKEN_GROUPS *>(buffer.data());
+                for (DWORD i = 0; i < groups->GroupCount; ++i) {
+                    if ((groups->Groups[i].Attributes & SE_GROUP_ENABLED)
+                        && EqualSid(groups->Groups[i].Sid, admins)) {
+                        admin = true;
+                        break;
+                    }
+                }
+                FreeSid(admins);
+            }
+        }
+    }
+    CloseHandle(token);
+    return admin;
+}
+
+// Closes the key when it goes out of scope.
+class RegKey {
+public:
+    RegKey() = default;
+    RegKey(const RegKey &) = delete;
+    RegKey &operator=(const RegKey &) = delete;
+    ~RegKey()
+    {
+        if (key_)
+            RegCloseKey(key_);
+    }
+    HKEY *out() { return &key_; }
+    HKEY get() const { return key_; }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+bool openForReading(RegKey &key, const wchar_t *path)
+{
+    return RegOpenKeyExW(HKEY_CLASSES_ROOT, path, 0, KEY_READ, key.out()) == ERROR_SUCCESS;
+}
+
+// Opens the key with full access, creating it when missing.
+bool openForWriting(RegKey &key, const wchar_t *path)
+{
+    return RegCreateKeyExW(HKEY_CLASSES_ROOT, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                           nullptr, key.out(), nullptr)
+           == ERROR_SUCCESS;
+}
+
+// The key's default value, when it is a string.
+bool readDefaultString(HKEY key, std::wstring &value)
+{
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExW(key, nullptr, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_SZ)
+        return false;
+    std::vector<BYTE> data(size + sizeof(wchar_t), 0);
+    DWORD got = size;
+    if (RegQueryValueExW(key, nullptr, nullptr, &type, data.data(), &got) != ERROR_SUCCESS || type != REG_SZ
+        || got > size)
+        return false;
+    value.assign(reinterpret_cast<const wchar_t *>(data.data()), got / sizeof(wchar_t));
+    if (!value.empty() && value.back() == L'\0')
+        value.pop_back();
+    return true;
+}
+
+bool setString(HKEY key, const wchar_t *name, const std::wstring &value)
+{
+    const DWORD bytes = DWORD((value.size() + 1) * sizeof(wchar_t));
+    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()), bytes)
+           == ERROR_SUCCESS;
+}
+
+bool registryAssociationCurrent(const std::wstring &command)
+{
+    RegKey extension;
+    if (!openForReading(extension, L".kvf"))
+        return false;
+    RegKey open;
+    std::wstring stored;
+    return openForReading(open, L"kvffile\\Shell\\Open\\command") && readDefaultString(open.get(), stored)
+           && stored == command;
+}
+
+AssociationStatus registerInRegistry(const QString &exePath)
+{
+    const std::wstring command = wide(WindowsOpenCommand(exePath));
+    if (registryAssociationCurrent(command))
+        return AssociationStatus::AlreadyCurrent;
+    if (!isAdministrator())
+        return AssociationStatus::NotPermitted;
+
+    // Each key only once the one before it could be opened.
+    bool ok = true;
+    RegKey extension;
+    if (!openForWriting(extension, L".kvf"))
+        return AssociationStatus::Failed;
+    ok &= setString(extension.get(), nullptr, L"kvffile");
+
+    RegKey fileClass;
+    if (!openForWriting(fileClass, L"kvffile"))
+        return AssociationStatus::Failed;
+    ok &= setString(fileClass.get(), nullptr, wide(kTypeDescription));
+    ok &= setString(fileClass.get(), L"NeverShowExt", std::wstring());
+
+    RegKey shell;
+    if (!openForWriting(shell, L"kvffile\\Shell"))
+        return AssociationStatus::Failed;
+    ok &= setString(shell.get(), nullptr, L"Open");
+
+    RegKey open;
+    if (!openForWriting(open, L"kvffile\\Shell\\Open\\command"))
+        return AssociationStatus::Failed;
+    ok &= setString(open.get(), nullptr, command);
+
+    RegKey icon;
+    if (!openForWriting(icon, L"kvffile\\DefaultIcon"))
+        return AssociationStatus::Failed;
+    ok &= setString(icon.get(), nullptr, wide(WindowsIconValue(exePath)));
+
+    // Lets Explorer pick up the new icon and verb without a restart.
+    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST | SHCNF_FLUSHNOWAIT, nullptr, nullptr);
+    return ok ? AssociationStatus::Written : AssociationStatus::Failed;
+}
+#endif
+
+} // namespace
+
+void RegisterSeriesFileType(const QString &exePath) noexcept
+{
+    try {
+        if (exePath.isEmpty())
+            return;
+        const QString exe = QFileInfo(exePath).absoluteFilePath();
+#ifdef Q_OS_WIN
+        registerInRegistry(exe);
+#else
+        const QString dataHome = DataHome();
+        if (!dataHome.isEmpty())
+            RegisterSeriesFileTypeIn(dataHome, exe);
+#endif
+    } catch (...) {
+        // The association is a convenience; start-up goes on without it.
+    }
+}
+
+QString WindowsOpenCommand(const QString &exePath)
+{
+    return QLatin1Char('"') + toBackslashes(exePath) + QLatin1String("\" \"%1\"");
+}
+
+QString WindowsIconValue(const QString &exePath)
+{
+    return toBackslashes(exePath) + QLatin1String(",0");
+}
+
+QString DataHome()
+{
+    const QString xdg = qEnvironmentVariable("XDG_DATA_HOME");
+    if (!xdg.isEmpty() && QDir::isAbsolutePath(xdg))
+        return withSlash(xdg);
+    const QString home = qEnvironmentVariable("HOME");
+    if (!home.isEmpty() && QDir::isAbsolutePath(home))
+        return withSlash(home) + QLatin1String(".local/share/");
+    return QString();
+}
+
+QString MimePackagePath(const QString &dataHome)
+{
+    return withSlash(dataHome) + QLatin1String("mime/packages/kelvora-series.xml");
+}
+
+QString DesktopEntryPath(const QString &dataHome)
+{
+    return withSlash(dataHome) + QLatin1String("applications/kelvora.desktop");
+}
+
+QString DesktopExecLine(const QString &exePath)
+{
+    return QLatin1String("Exec=") + escapeDesktopString(quoteExecArgument(exePath)) + QLatin1String(" %f");
+}
+
+QByteArray SeriesMimePackage()
+{
+    return QByteArrayLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                             "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n"
+                             "  <mime-type type=\"application/x-kelvora-series\">\n"
+                             "    <comment>Kelvora-Serie</comment>\n"
+                             "    <glob pattern=\"*.kvf\"/>\n"
+                             "  </mime-type>\n"
+                             "</mime-info>\n");
+}
+
+QByteArray DesktopEntry(const QString &exePath)
+{
+    const QString icon = QFileInfo(exePath).absoluteDir().absoluteFilePath(QStringLiteral("kelvora.svg"));
+    const QStringList lines = {
+        QStringLiteral("[Desktop Entry]"),
+        QStringLiteral("Type=Application"),
+        QStringLiteral("Name=Kelvora"),
+        QStringLiteral("Comment=Fragen und Abstimmungen in der Vorlesung"),
+        QLatin1String("MimeType=") + QLatin1String(kSeriesMimeType) + QLatin1Char(';'),
+        DesktopExecLine(exePath),
+        QLatin1String("Icon=") + escapeDesktopString(icon),
+        QStringLiteral("Terminal=false"),
+        QStringLiteral("NoDisplay=false"),
+    };
+    return (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8();
+}
+
+bool SeriesAssociationCurrent(const QString &dataHome, const QString &exePath)
+{
+    const QString desktopPath = DesktopEntryPath(dataHome);
+    const QString mimePath = MimePackagePath(dataHome);
+    if (!QFileInfo(desktopPath).isFile() || !QFileInfo(mimePath).isFile())
+        return false;
+    if (!desktopEntryGroup(readSmallFile(desktopPath)).contains(DesktopExecLine(exePath)))
+        return false;
+    return declaresSeriesGlob(readSmallFile(mimePath));
+}
+
+void StartToolDetached(const QString &program, const QStringList &arguments)
+{
+    const QString found = QStandardPaths::findExecutable(program);
+    if (found.isEmpty())
+        return;
+    QProcess process;
+    process.setProgram(found);
+    process.setArguments(arguments);
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.startDetached();
+}
+
+AssociationStatus RegisterSeriesFileTypeIn(const QString &dataHome, const QString &exePath,
+                                           const ToolLauncher &launch)
+{
+    if (dataHome.isEmpty() || exePath.isEmpty())
+        return AssociationStatus::NotPermitted;
+    const QString exe = QFileInfo(exePath).absoluteFilePath();
+    if (SeriesAssociationCurrent(dataHome, exe))
+        return AssociationStatus::AlreadyCurrent;
+
+    const QString mimeFolder = QFileInfo(MimePackagePath(dataHome)).absolutePath();
+    const QString appsFolder = QFileInfo(DesktopEntryPath(dataHome)).absolutePath();
+    if (!writableFolder(mimeFolder) || !writableFolder(appsFolder))
+        return AssociationStatus::NotPermitted;
+
+    if (!writeWhole(MimePackagePath(dataHome), SeriesMimePackage())
+        || !writeWhole(DesktopEntryPath(dataHome), DesktopEntry(exe)))
+        return AssociationStatus::Failed;
+
+    if (launch) {
+        launch(QStringLiteral("update-mime-database"),
+               {QDir::cleanPath(withSlash(dataHome) + QLatin1String("mime"))});
+        launch(QStringLiteral("update-desktop-database"), {QDir::cleanPath(appsFolder)});
+    }
+    return AssociationStatus::Written;
+}
+
+} // namespace kv

@@ -1,0 +1,108 @@
+// The client's server operations against our own poll server, over real HTTP on 127.0.0.1:
+// request texts, encoding and replies must fit together byte for byte.
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <vector>
+
+#include "core/recdef.h"
+#include "net/server_access.h"
+#include "tests/server/server_fixture.hpp"
+
+namespace {
+
+struct SilentUi : kv::ServerUi {
+    QStringList messages;
+    void showMessage(const QString &text) override { messages << text; }
+    void setBusyCursor(bool) override {}
+    void bringToFront() override {}
+};
+
+// A lecturer whose ID and password need every kind of escaping, in Windows-1252.
+const std::string kIdUtf8 = "Müller&Co #1?";
+const QString kId = QString::fromUtf8(kIdUtf8.c_str());
+const QString kPw = QStringLiteral("pä ss&w=rt");
+
+class ClientWithPollServer : public kelvora::test::ServerFixture {
+protected:
+    void SetUp() override
+    {
+        ServerFixture::SetUp();
+        addUser(kIdUtf8, kPw.toStdString());
+        startServer();
+        access = std::make_unique<kv::ServerAccess>(
+            QStringLiteral("http://127.0.0.1:%1/").arg(port()), [this] { return tmp.path() + '/'; }, ui);
+    }
+
+    int vote(int device, const std::string &answer, const std::string &code)
+    {
+        kelvora::test::HttpClient phone(port());
+        phone.cookie = kelvora::test::deviceCookie(device);
+        return phone.postJson("/api/vote", voteJson(answer, code, kIdUtf8)).status;
+    }
+
+    std::vector<uint16_t> stimmen() const
+    {
+        return {kv::Stimmen[1], kv::Stimmen[2], kv::Stimmen[3], kv::Stimmen[4], kv::Stimmen[5]};
+    }
+
+    QTemporaryDir tmp;
+    SilentUi ui;
+    std::unique_ptr<kv::ServerAccess> access;
+};
+
+TEST_F(ClientWithPollServer, LoginAcceptsTheRightPasswordOnly)
+{
+    EXPECT_EQ(access->BenutzerPruefen(kId, kPw), "User exists");
+    const QString wrong = access->BenutzerPruefen(kId, kPw + "x");
+    EXPECT_FALSE(wrong.isEmpty());
+    EXPECT_NE(wrong, "User exists");
+    EXPECT_TRUE(ui.messages.isEmpty());
+}
+
+TEST_F(ClientWithPollServer, AWholePollFromOpeningToClosing)
+{
+    ASSERT_TRUE(access->UmfrageStarten(kId, kPw, QStringLiteral("Kurs 7"), 3, false));
+    EXPECT_EQ(vote(1, "A", "Kurs 7"), 200);
+    EXPECT_EQ(vote(2, "A", "Kurs 7"), 200);
+    EXPECT_EQ(vote(3, "C", "Kurs 7"), 200);
+    EXPECT_EQ(vote(4, "D", "Kurs 7"), 400); // three answers only
+    EXPECT_EQ(vote(5, "B", "falsch"), 403);
+
+    ASSERT_TRUE(access->ErgebnisHolen(kId, false));
+    EXPECT_EQ(stimmen(), (std::vector<uint16_t>{2, 0, 1, 0, 0}));
+
+    access->UmfrageZuruecksetzen(kId, kPw);
+    EXPECT_EQ(vote(6, "B", "Kurs 7"), 409);
+    ASSERT_TRUE(access->ErgebnisHolen(kId, true)); // the last counts stay readable
+    EXPECT_EQ(stimmen(), (std::vector<uint16_t>{2, 0, 1, 0, 0}));
+    EXPECT_TRUE(ui.messages.isEmpty());
+}
+
+TEST_F(ClientWithPollServer, YesNoWithOneVotePerDevice)
+{
+    ASSERT_TRUE(access->UmfrageStarten(kId, kPw, QString(), 9, true));
+    EXPECT_EQ(vote(1, "Ja", ""), 200);
+    EXPECT_EQ(vote(1, "Nein", ""), 409);
+    EXPECT_EQ(vote(2, "Nein", ""), 200);
+    ASSERT_TRUE(access->ErgebnisHolen(kId, false));
+    EXPECT_EQ(stimmen(), (std::vector<uint16_t>{1, 1, 0, 0, 0}));
+}
+
+TEST_F(ClientWithPollServer, RefusedStartAndUnknownIdAreShown)
+{
+    EXPECT_FALSE(access->UmfrageStarten(kId, "falsch", QString(), 4, false));
+    ASSERT_EQ(ui.messages.size(), 1);
+    EXPECT_TRUE(ui.messages[0].startsWith(
+        "Das Starten der Umfrage war nicht erfolgreich. Fehlermeldung des Servers: "));
+    EXPECT_GT(ui.messages[0].size(), 75); // the server's own text follows
+
+    for (int k = 1; k <= 5; ++k)
+        kv::Stimmen[k] = 7;
+    EXPECT_FALSE(access->ErgebnisHolen("niemand", false));
+    EXPECT_EQ(
+        ui.messages.last(),
+        "Das Ergebnis der Umfrage konnte nicht ermittelt werden, da die übermittelte User-ID ungültig ist.");
+    EXPECT_EQ(stimmen(), (std::vector<uint16_t>{7, 7, 7, 7, 7}));
+}
+
+} // namespace
