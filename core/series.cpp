@@ -11,32 +11,32 @@ namespace kv {
 
 TFragen::TFragen()
 {
-    std::memset(static_cast<void *>(slots_.data()), 0, sizeof slots_);
+    std::memset(static_cast<void *>(m_slots.data()), 0, sizeof m_slots);
     makeNew();
 }
 
 TFrage &TFragen::operator[](int slot)
 {
     assert(slot >= 1 && slot <= kSlots);
-    return slots_[size_t(slot - 1)];
+    return m_slots[size_t(slot - 1)];
 }
 
 const TFrage &TFragen::operator[](int slot) const
 {
     assert(slot >= 1 && slot <= kSlots);
-    return slots_[size_t(slot - 1)];
+    return m_slots[size_t(slot - 1)];
 }
 
 void TFragen::makeNew()
 {
-    for (auto &f : slots_)
+    for (auto &f : m_slots)
         f.makeBlank();
 }
 
 int TFragen::countQuestions() const
 {
     int n = 0;
-    while (n < kSlots && !slots_[size_t(n)].isEmpty())
+    while (n < kSlots && !m_slots[size_t(n)].isEmpty())
         ++n;
     return n;
 }

@@ -28,7 +28,7 @@ public:
     int countQuestions() const;
 
 private:
-    std::array<TFrage, kSlots> slots_;
+    std::array<TFrage, kSlots> m_slots;
 };
 
 constexpr qint64 kFrageSize = sizeof(TFrage);

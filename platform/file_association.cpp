@@ -192,14 +192,14 @@ public:
     RegKey &operator=(const RegKey &) = delete;
     ~RegKey()
     {
-        if (key_)
-            RegCloseKey(key_);
+        if (m_key)
+            RegCloseKey(m_key);
     }
-    HKEY *out() { return &key_; }
-    HKEY get() const { return key_; }
+    HKEY *out() { return &m_key; }
+    HKEY get() const { return m_key; }
 
 private:
-    HKEY key_ = nullptr;
+    HKEY m_key = nullptr;
 };
 
 bool openForReading(RegKey &key, const wchar_t *path)

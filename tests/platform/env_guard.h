@@ -7,29 +7,29 @@ namespace kv::test {
 // Sets or removes an environment variable for the rest of the scope and restores it afterwards.
 class EnvGuard {
 public:
-    explicit EnvGuard(const char *name) : name_(name), had_(qEnvironmentVariableIsSet(name))
+    explicit EnvGuard(const char *name) : m_name(name), m_had(qEnvironmentVariableIsSet(name))
     {
-        if (had_)
-            old_ = qgetenv(name);
+        if (m_had)
+            m_old = qgetenv(name);
     }
     EnvGuard(const char *name, const QByteArray &value) : EnvGuard(name) { set(value); }
     ~EnvGuard()
     {
-        if (had_)
-            qputenv(name_, old_);
+        if (m_had)
+            qputenv(m_name, m_old);
         else
-            qunsetenv(name_);
+            qunsetenv(m_name);
     }
     EnvGuard(const EnvGuard &) = delete;
     EnvGuard &operator=(const EnvGuard &) = delete;
 
-    void set(const QByteArray &value) { qputenv(name_, value); }
-    void unset() { qunsetenv(name_); }
+    void set(const QByteArray &value) { qputenv(m_name, value); }
+    void unset() { qunsetenv(m_name); }
 
 private:
-    const char *name_;
-    bool had_;
-    QByteArray old_;
+    const char *m_name;
+    bool m_had;
+    QByteArray m_old;
 };
 
 } // namespace kv::test

@@ -4,17 +4,17 @@
 
 namespace kv::test {
 
-FailingDevice::FailingDevice(qint64 limit, QIODevice *forward) : limit_(limit), forward_(forward)
+FailingDevice::FailingDevice(qint64 limit, QIODevice *forward) : m_limit(limit), m_forward(forward)
 {
     open(QIODevice::WriteOnly);
 }
 
 qint64 FailingDevice::writeData(const char *data, qint64 len)
 {
-    const qint64 room = std::max<qint64>(0, limit_ - written_.size());
+    const qint64 room = std::max<qint64>(0, m_limit - m_written.size());
     const qint64 take = std::min(room, len);
-    written_.append(data, take);
-    if (forward_ && take > 0 && forward_->write(data, take) != take)
+    m_written.append(data, take);
+    if (m_forward && take > 0 && m_forward->write(data, take) != take)
         return -1;
     if (take < len) {
         setErrorString(QStringLiteral("No space left on device (test)"));

@@ -10,16 +10,16 @@ class FailingDevice : public QIODevice {
 public:
     explicit FailingDevice(qint64 limit, QIODevice *forward = nullptr);
 
-    QByteArray written() const { return written_; }
+    QByteArray written() const { return m_written; }
 
 protected:
     qint64 readData(char *, qint64) override { return -1; }
     qint64 writeData(const char *data, qint64 len) override;
 
 private:
-    qint64 limit_;
-    QIODevice *forward_;
-    QByteArray written_;
+    qint64 m_limit;
+    QIODevice *m_forward;
+    QByteArray m_written;
 };
 
 } // namespace kv::test

@@ -12,13 +12,13 @@ class TempFolder {
 public:
     TempFolder() = default;
     // The folder's path, ending in "/", as the program's folders do.
-    QString path() const { return dir_.path() + QLatin1Char('/'); }
-    QString file(const QString &name) const { return dir_.filePath(name); }
+    QString path() const { return m_dir.path() + QLatin1Char('/'); }
+    QString file(const QString &name) const { return m_dir.filePath(name); }
     QByteArray read(const QString &name) const;
     void write(const QString &name, const QByteArray &bytes) const;
 
 private:
-    QTemporaryDir dir_;
+    QTemporaryDir m_dir;
 };
 
 inline QByteArray readFileBytes(const QString &path)

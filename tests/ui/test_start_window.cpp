@@ -10,6 +10,7 @@
 #include "core/recdef.h"
 #include "core/series.h"
 #include "core/settings.h"
+#include "platform/special_folders.h"
 #include "tests/support/window_fixture.h"
 #include "ui/editor/mainf.h"
 #include "ui/instantpoll/direktvotef.h"
@@ -55,7 +56,9 @@ class StartWindowTest : public QObject {
         u.basisURL = access.basisURL();
         u.exePath = fx->prog.file("kelvora");
         u.parameters = parameters;
-        u.specialDirectory = [this](int folder) { return folder == 26 ? fx->appData.path() : QString(); };
+        u.specialDirectory = [this](int folder) {
+            return folder == kAppDataFolder ? fx->appData.path() : QString();
+        };
         u.registerFileType = [this](const QString &exe) { registered << exe; };
         u.openDocument = [this](const QString &url) {
             opened << url;
