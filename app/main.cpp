@@ -45,7 +45,8 @@ int main(int argc, char **argv)
     kv::TFshow presentation(services);
     kv::TFEinstellungen settings(dialogs, &start);
     kv::Taboutf about(QString::fromUtf8(kv::kBasisURL));
-    kv::TFStatistik statistics;
+    kv::TFStatistik statistics(dialogs);
+    instantPoll.setStatisticsWindow(&statistics);
 
     start.setWindows(&editor, &instantPoll, &presentation, &settings);
     start.show();

@@ -56,4 +56,36 @@ IoStatus replaceHead(const QString &path, QByteArrayView head,
         permissions);
 }
 
+IoStatus appendRecord(const QString &path, QByteArrayView record, const RecordWriter &write)
+{
+    const qint64 recordSize = record.size();
+    if (recordSize <= 0)
+        return IoStatus::failure(QStringLiteral("Leerer Datensatz"));
+    // ReadWrite without Truncate: an existing file keeps its content; a missing one is created.
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite))
+        return IoStatus::failure(file.errorString());
+    const qint64 whole = file.size() / recordSize * recordSize;
+    const auto failWith = [&](QString why) {
+        // Best effort: drop what part of the new record reached the file.
+        file.resize(whole);
+        return IoStatus::failure(why.isEmpty() ? QStringLiteral("Schreibfehler") : why);
+    };
+    if (!file.seek(whole))
+        return failWith(file.errorString());
+    const bool written = write ? write(file, record) : writeAll(file, record);
+    if (!written || file.error() != QFileDevice::NoError)
+        return failWith(file.errorString());
+    if (!file.flush())
+        return failWith(file.errorString());
+    // A torn record is shorter than a whole one, so the new record covers it completely and the
+    // file ends right after it. Anything else means the writer wrote less than it said.
+    if (file.size() != whole + recordSize)
+        return failWith(QStringLiteral("Schreibfehler"));
+    file.close();
+    if (file.error() != QFileDevice::NoError)
+        return IoStatus::failure(file.errorString());
+    return {};
+}
+
 } // namespace kv

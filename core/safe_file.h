@@ -28,4 +28,15 @@ bool writeAll(QIODevice &out, QByteArrayView data);
 IoStatus replaceHead(const QString &path, QByteArrayView head,
                      std::optional<QFileDevice::Permissions> permissions = std::nullopt);
 
+// Writes `record` into the device it is given; false when a write failed. Tests pass one that
+// fails part-way, as a full disk does.
+using RecordWriter = std::function<bool(QIODevice &, QByteArrayView)>;
+
+// Adds one record to a file of records of `record.size()` bytes each, creating the file when it is
+// missing. Nothing before the end of the last whole record is ever touched: an incomplete record at
+// the end (a torn earlier write) is overwritten, so the file is well-formed again afterwards. When
+// the write fails, the file is cut back to its whole records, so every earlier record stays as it
+// was and no part of the new one is left behind.
+IoStatus appendRecord(const QString &path, QByteArrayView record, const RecordWriter &write = {});
+
 } // namespace kv

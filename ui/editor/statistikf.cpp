@@ -1,11 +1,75 @@
 #include "ui/editor/statistikf.h"
 
+#include <QHeaderView>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QTableWidget>
+
+#include "ui/common/accessible.h"
+
 namespace kv {
 
-TFStatistik::TFStatistik(QWidget *parent) : QDialog(parent)
+namespace {
+constexpr int kRowHeight = 24;
+} // namespace
+
+TFStatistik::TFStatistik(Dialogs &dialogs, QWidget *parent) : QDialog(parent), m_logic(dialogs)
 {
     setObjectName(QStringLiteral("TFStatistik"));
     setWindowTitle(QStringLiteral("Antwort-Statistik"));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
+                   | Qt::MSWindowsFixedSizeDialogHint);
+    setModal(true);
+    QFont tahoma(QStringLiteral("Tahoma"));
+    tahoma.setPixelSize(11);
+    setFont(tahoma);
+    setFixedSize(602, 405);
+
+    Grid = named(new QTableWidget(0, kStatistikColumns, this), "Grid", QStringLiteral("Antwort-Statistik"));
+    Grid->setGeometry(8, 8, 586, 349);
+    Grid->setHorizontalHeaderLabels(statistikHeader());
+    Grid->verticalHeader()->hide();
+    Grid->verticalHeader()->setDefaultSectionSize(kRowHeight);
+    Grid->horizontalHeader()->setFixedHeight(kRowHeight);
+    Grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    Grid->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Grid->setColumnWidth(0, 150);
+    for (int c = 1; c < kStatistikColumns; ++c)
+        Grid->setColumnWidth(c, 68);
+
+    Button1 =
+        named(new QPushButton(QStringLiteral("Schließen"), this), "Button1", QStringLiteral("Schließen"));
+    Button1->setGeometry(602 - 8 - 100, 367, 100, 30);
+    Button1->setAutoDefault(false);
+    connect(Button1, &QPushButton::clicked, this, &TFStatistik::Button1Click);
+}
+
+void TFStatistik::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void TFStatistik::FormShow()
+{
+    Grid->setColumnWidth(0, 150);
+    Grid->setHorizontalHeaderLabels(statistikHeader());
+    Grid->setRowCount(0);
+    const std::vector<QStringList> rows = m_logic.formShow();
+    Grid->setRowCount(int(rows.size()));
+    for (int r = 0; r < int(rows.size()); ++r)
+        for (int c = 0; c < kStatistikColumns && c < rows[size_t(r)].size(); ++c) {
+            auto *cell = new QTableWidgetItem(rows[size_t(r)][c]);
+            cell->setTextAlignment(c == 0 ? (Qt::AlignLeft | Qt::AlignVCenter)
+                                          : (Qt::AlignRight | Qt::AlignVCenter));
+            Grid->setItem(r, c, cell);
+        }
+}
+
+void TFStatistik::Button1Click()
+{
+    accept();
 }
 
 } // namespace kv

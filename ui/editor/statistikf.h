@@ -1,14 +1,32 @@
 #pragma once
-// The answer statistics: the stored results of a question or the instant poll history.
+// The answer statistics: the stored results of a question or the instant poll history. The
+// caller sets `StatistikSofort` (and `StatistikFrage`), then shows the window modally (exec());
+// every showing fills the grid anew from `StatistikLogic`.
 
 #include <QDialog>
+
+#include "ui/editor/statistik_logic.h"
+
+class QPushButton;
+class QTableWidget;
 
 namespace kv {
 
 class TFStatistik : public QDialog {
     Q_OBJECT
 public:
-    explicit TFStatistik(QWidget *parent = nullptr);
+    explicit TFStatistik(Dialogs &dialogs, QWidget *parent = nullptr);
+
+    void FormShow();     // fills the grid
+    void Button1Click(); // "Schließen"
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    StatistikLogic m_logic;
+    QTableWidget *Grid;
+    QPushButton *Button1;
 };
 
 } // namespace kv
