@@ -1,14 +1,18 @@
 #include "net/http_client.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QSocketNotifier>
+#include <QTimer>
 #include <curl/curl.h>
+#include <map>
 #include <mutex>
 
 namespace kv {
 
 namespace {
 
-// How long one wait for network activity lasts before the event loop gets its turn.
+// Without a QCoreApplication: how long one wait for network activity lasts.
 constexpr int kPollIntervalMs = 15;
 
 CURL *easyOf(void *p)
@@ -36,6 +40,75 @@ struct HttpClient::Request {
     bool tooLarge = false;
     bool done = false;
     HttpReply reply;
+    QEventLoop *loop = nullptr; // the loop its caller waits in, quit when the request is done
+};
+
+// With a QCoreApplication, curl tells us which sockets to watch and when to call it back; the Qt
+// event loop watches them (socket notifiers) and keeps the time (a single-shot timer), so a wait
+// is an ordinary nested event loop that wakes for the network as for any other event.
+struct HttpClient::Sockets {
+    struct Watch {
+        std::unique_ptr<QSocketNotifier> read, write;
+    };
+    HttpClient *client = nullptr;
+    std::map<curl_socket_t, Watch> watches;
+    QTimer timer;
+
+    // A notifier is never deleted while it may be emitting: curl removes sockets from inside a
+    // socket action, which a notifier started.
+    static void retire(std::unique_ptr<QSocketNotifier> &n)
+    {
+        if (!n)
+            return;
+        n->setEnabled(false);
+        n.release()->deleteLater();
+    }
+
+    static int onSocket(CURL *, curl_socket_t socket, int what, void *clientp, void *)
+    {
+        auto *self = static_cast<Sockets *>(clientp);
+        if (!QCoreApplication::instance())
+            return 0;
+        Watch &w = self->watches[socket];
+        if (what == CURL_POLL_REMOVE) {
+            retire(w.read);
+            retire(w.write);
+            self->watches.erase(socket);
+            return 0;
+        }
+        const bool wantRead = what == CURL_POLL_IN || what == CURL_POLL_INOUT;
+        const bool wantWrite = what == CURL_POLL_OUT || what == CURL_POLL_INOUT;
+        auto watch = [self, socket](std::unique_ptr<QSocketNotifier> &n, QSocketNotifier::Type type,
+                                    bool wanted) {
+            if (!wanted) {
+                if (n)
+                    n->setEnabled(false);
+                return;
+            }
+            if (!n) {
+                n = std::make_unique<QSocketNotifier>(qintptr(socket), type);
+                const int events = type == QSocketNotifier::Read ? CURL_CSELECT_IN : CURL_CSELECT_OUT;
+                QObject::connect(n.get(), &QSocketNotifier::activated, n.get(),
+                                 [self, socket, events] { self->client->socketAction(int(socket), events); });
+            }
+            n->setEnabled(true);
+        };
+        watch(w.read, QSocketNotifier::Read, wantRead);
+        watch(w.write, QSocketNotifier::Write, wantWrite);
+        return 0;
+    }
+
+    static int onTimer(CURLM *, long timeoutMs, void *clientp)
+    {
+        auto *self = static_cast<Sockets *>(clientp);
+        if (!QCoreApplication::instance())
+            return 0;
+        if (timeoutMs < 0)
+            self->timer.stop();
+        else
+            self->timer.start(int(std::min<long>(timeoutMs, 24L * 3600 * 1000)));
+        return 0;
+    }
 };
 
 HttpClient::HttpClient() : HttpClient(HttpClientConfig{}) {}
@@ -46,6 +119,16 @@ HttpClient::HttpClient(HttpClientConfig config) : m_config(std::move(config))
     m_easy = curl_easy_init();
     m_multi = curl_multi_init();
     CURL *easy = easyOf(m_easy);
+
+    m_sockets = std::make_unique<Sockets>();
+    m_sockets->client = this;
+    m_sockets->timer.setSingleShot(true);
+    QObject::connect(&m_sockets->timer, &QTimer::timeout,
+                     [this] { socketAction(int(CURL_SOCKET_TIMEOUT), 0); });
+    curl_multi_setopt(multiOf(m_multi), CURLMOPT_SOCKETFUNCTION, &Sockets::onSocket);
+    curl_multi_setopt(multiOf(m_multi), CURLMOPT_SOCKETDATA, m_sockets.get());
+    curl_multi_setopt(multiOf(m_multi), CURLMOPT_TIMERFUNCTION, &Sockets::onTimer);
+    curl_multi_setopt(multiOf(m_multi), CURLMOPT_TIMERDATA, m_sockets.get());
 
     m_headers = curl_slist_append(nullptr, "Accept: text/html, */*");
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, static_cast<curl_slist *>(m_headers));
@@ -69,6 +152,7 @@ HttpClient::~HttpClient()
     curl_multi_cleanup(multiOf(m_multi));
     curl_easy_cleanup(easyOf(m_easy));
     curl_slist_free_all(static_cast<curl_slist *>(m_headers));
+    m_sockets.reset(); // after the cleanup, which may still report sockets to remove
 }
 
 void HttpClient::setConnectTimeoutMs(long ms)
@@ -131,14 +215,22 @@ HttpReply HttpClient::get(const QByteArray &url, WhenBusy whenBusy, const Comple
     }
 
     // Whichever wait loop is innermost drives every transfer: completions, and the start of the
-    // next queued request, happen inside pump(), so an outer caller finds its reply ready.
+    // next queued request, happen as curl's sockets and timer report, so an outer caller finds its
+    // reply ready (its loop was told to quit) once the inner waits have returned.
+    if (QCoreApplication::instance()) {
+        while (!request->done) {
+            QEventLoop loop;
+            request->loop = &loop;
+            loop.exec();
+            request->loop = nullptr;
+        }
+        return std::move(request->reply);
+    }
     while (!request->done) {
         pump();
         if (request->done)
             break;
         curl_multi_poll(multiOf(m_multi), nullptr, 0, kPollIntervalMs, nullptr);
-        if (QCoreApplication::instance())
-            QCoreApplication::processEvents();
     }
     return std::move(request->reply);
 }
@@ -189,12 +281,35 @@ void HttpClient::start(const std::shared_ptr<Request> &request)
 
 void HttpClient::pump()
 {
-    // pump() is never entered again from within itself: the event loop runs only between pumps.
+    // pump() is never entered again from within itself.
     if (m_pumping || !m_running)
         return;
     m_pumping = true;
     int stillRunning = 0;
     curl_multi_perform(multiOf(m_multi), &stillRunning);
+    collectDone();
+    m_pumping = false;
+    if (!m_running)
+        startNext();
+}
+
+void HttpClient::socketAction(int socket, int events)
+{
+    // A notifier or the timer of curl; never while curl is already at work further up the stack.
+    if (m_pumping)
+        return;
+    m_pumping = true;
+    int stillRunning = 0;
+    curl_multi_socket_action(multiOf(m_multi), curl_socket_t(socket), events, &stillRunning);
+    if (m_running)
+        collectDone();
+    m_pumping = false;
+    if (!m_running)
+        startNext();
+}
+
+void HttpClient::collectDone()
+{
     int left = 0;
     while (CURLMsg *msg = curl_multi_info_read(multiOf(m_multi), &left)) {
         if (msg->msg == CURLMSG_DONE && msg->easy_handle == easyOf(m_easy) && m_running) {
@@ -202,9 +317,6 @@ void HttpClient::pump()
             break;
         }
     }
-    m_pumping = false;
-    if (!m_running)
-        startNext();
 }
 
 void HttpClient::finish(int curlCode)
@@ -253,6 +365,8 @@ void HttpClient::finish(int curlCode)
     if (request->completion)
         request->completion(reply);
     request->done = true;
+    if (request->loop)
+        request->loop->quit();
 }
 
 } // namespace kv

@@ -2,7 +2,9 @@
 // The one HTTP client of the run: GET requests to the poll server over libcurl.
 //
 // A request is synchronous for its caller, but while it waits the client keeps the Qt event loop
-// running (when a QCoreApplication exists), so timers fire and windows repaint. That means a
+// running (when a QCoreApplication exists), so timers fire and windows repaint. curl's sockets and
+// its timer are watched by that event loop itself, so a reply is taken the moment it arrives and a
+// timer fires on time; without a QCoreApplication the client waits on curl directly. That means a
 // handler can be entered again during a wait and ask for another request; see `WhenBusy`.
 
 #include <QByteArray>
@@ -78,9 +80,13 @@ public:
 private:
     struct Request;
 
+    struct Sockets; // curl's sockets and timer, watched by the Qt event loop
+
     void startNext();
     void start(const std::shared_ptr<Request> &request);
     void pump();
+    void socketAction(int socket, int events);
+    void collectDone();
     void finish(int curlCode);
     static size_t onWrite(char *data, size_t size, size_t count, void *userdata);
 
@@ -91,6 +97,7 @@ private:
     std::shared_ptr<Request> m_running;
     std::deque<std::shared_ptr<Request>> m_queue;
     bool m_pumping = false;
+    std::unique_ptr<Sockets> m_sockets;
 };
 
 } // namespace kv
