@@ -47,6 +47,7 @@ int main(int argc, char **argv)
     kv::Taboutf about(QString::fromUtf8(kv::kBasisURL));
     kv::TFStatistik statistics(dialogs);
     instantPoll.setStatisticsWindow(&statistics);
+    editor.setWindows(&presentation, &statistics);
 
     start.setWindows(&editor, &instantPoll, &presentation, &settings);
     start.show();

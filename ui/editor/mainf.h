@@ -1,34 +1,90 @@
 #pragma once
-// The series editor. Each showing starts from a new series, or from the series file named on the
-// command line.
+// The series editor: one question at a time with its answer layout, answers and correct-answer
+// flags, paging through up to 100 questions, the file menu, the question clipboard, the results
+// export, and the way to the presentation and the answer statistics. Its decisions live in
+// `MainLogic`; the window owns the controls, forwards events and paints what the logic holds.
+// Each showing starts from a new series, or from the series file named on the command line.
 
 #include <QMainWindow>
+#include <array>
 
 #include "ui/common/window_services.h"
+#include "ui/editor/main_logic.h"
 
+class QAction;
+class QButtonGroup;
+class QCheckBox;
+class QGroupBox;
 class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
 
 namespace kv {
+
+class TFshow;
+class TFStatistik;
 
 class TFMain : public QMainWindow {
     Q_OBJECT
 public:
     explicit TFMain(WindowServices services, QWidget *parent = nullptr);
+    ~TFMain() override;
+
+    // The windows the editor opens: "Präsentieren" and "Antwort Statistik". Set once all exist.
+    void setWindows(TFshow *presentation, TFStatistik *statistics);
 
     // The folder the editor's open dialog starts in (the data folder unless Ctrl+O changed it).
-    void setOpenFolder(const QString &folder) { m_openFolder = folder; }
-    QString openFolder() const { return m_openFolder; }
-    QString aktDatei() const { return m_aktDatei; }
+    void setOpenFolder(const QString &folder) { m_logic.setOpenFolder(folder); }
+    QString openFolder() const { return m_logic.openFolder(); }
+    QString aktDatei() const { return m_logic.AktDatei(); }
+    const MainLogic &logic() const { return m_logic; }
+
+    // The handlers, as a click or a menu entry runs them.
+    void BitBtn1Click(); // previous question (Page Up)
+    void BitBtn2Click(); // next question (Page Down)
+    void BitBtn3Click(); // "Präsentieren"
+    void Button1Click(); // "Antwort Statistik"
+    void BitBtn4Click(); // "&Leere Frage einfügen"
+    void BitBtn6Click(); // "&Laden"
+    void BitBtn7Click(); // "&Speichern"
+    void BitBtn8Click(); // "Speichern &unter ..."
+    void BitBtn9Click(); // "&Neu"
+    void kopieren1Click();
+    void ausschneiden1Click();
+    void einfgen1Click();
+    void XMLExportderResultatefrExcel1Click();
 
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void buildMenu();
+    // Shows what the logic holds; the controls' change events are not forwarded meanwhile.
+    void paint();
+    void Memo1Change();
+
     WindowServices m_services;
-    QString m_openFolder;
-    QString m_aktDatei;
-    QLabel *m_info;
+    MainLogic m_logic;
+    TFshow *m_presentation = nullptr;
+    TFStatistik *m_statistics = nullptr;
+    bool m_painting = false;
+    bool m_presenting = false;
+    int m_shownCount = -1;
+
+    QLabel *Label1;
+    QPlainTextEdit *Memo1;
+    QGroupBox *RadioGroup1;
+    QButtonGroup *m_layoutButtons;
+    QLabel *m_korrektLabel;
+    std::array<QLabel *, 5> m_letters{};
+    std::array<QLineEdit *, 5> m_edits{};
+    std::array<QCheckBox *, 5> m_checks{};
+    QPushButton *BitBtn1, *BitBtn2, *BitBtn3, *Button1;
+    QAction *m_previousAction = nullptr;
+    QAction *m_nextAction = nullptr;
 };
 
 } // namespace kv
