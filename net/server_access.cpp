@@ -2,6 +2,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QUrl>
 
 #include "core/cp1252.h"
 #include "core/numbers.h"
@@ -79,6 +82,19 @@ QString encodeQueryValue(const QString &value)
     return out;
 }
 
+std::optional<QString> parseJoinLinkReply(const QByteArray &json)
+{
+    const QJsonDocument doc = QJsonDocument::fromJson(json);
+    if (!doc.isObject())
+        return std::nullopt;
+    const QString link = doc.object().value(QLatin1String("link")).toString();
+    const QUrl url(link, QUrl::StrictMode);
+    if (link.isEmpty() || link.size() > 2000 || !url.isValid() || url.host().isEmpty()
+        || (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https")))
+        return std::nullopt;
+    return link;
+}
+
 bool parseVoteCounts(const QString &reply, TStimmen &votes)
 {
     qsizetype pos = 0;
@@ -130,6 +146,21 @@ QString ServerAccess::ServerAnfrage(const QString &anfrage, bool interaktiv)
     if (m_interactiveDepth == 0)
         m_ui.setBusyCursor(false);
     return antwort;
+}
+
+QString ServerAccess::fallbackJoinLink(const QString &id) const
+{
+    return m_basisURL + QStringLiteral("?id=") + encodeQueryValue(id);
+}
+
+std::optional<QString> ServerAccess::fetchJoinLink(const QString &id)
+{
+    const HttpReply reply =
+        m_client.get(toCp1252(m_basisURL + QStringLiteral("api/join?id=") + encodeQueryValue(id)),
+                     HttpClient::WhenBusy::Wait);
+    if (!reply.ok())
+        return std::nullopt;
+    return parseJoinLinkReply(reply.body);
 }
 
 QString ServerAccess::BenutzerPruefen(const QString &id, const QString &pw)

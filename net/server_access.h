@@ -29,6 +29,10 @@ QString encodeQueryValue(const QString &value);
 // entries before it keep their new values, the others their old ones.
 bool parseVoteCounts(const QString &reply, TStimmen &votes);
 
+// The link in the server's answer to "api/join": a JSON object whose "link" is an absolute
+// http:// or https:// URL of at most 2,000 characters; anything else is no link.
+std::optional<QString> parseJoinLinkReply(const QByteArray &json);
+
 class ServerAccess : public ServerOperations {
 public:
     // `basisURL` ends in "/"; `iniDir` names the folder of "akt_temp.dat" at the time of a request.
@@ -49,6 +53,11 @@ public:
     bool ErgebnisHolen(const QString &id, bool interaktiv) override;
     // The reply carries nothing of use.
     void UmfrageZuruecksetzen(const QString &id, const QString &pw) override;
+
+    QString fallbackJoinLink(const QString &id) const override;
+    // Asks "api/join?id=" (JSON {"link": "..."}); waits behind a running request, within the
+    // client's time limits, and never touches "akt_temp.dat".
+    std::optional<QString> fetchJoinLink(const QString &id) override;
 
 private:
     QString m_basisURL;

@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <optional>
 
 namespace kv {
 
@@ -21,6 +22,22 @@ public:
     virtual bool ErgebnisHolen(const QString &id, bool interaktiv) = 0;
     // Closes the running poll.
     virtual void UmfrageZuruecksetzen(const QString &id, const QString &pw) = 0;
+
+    // The link the audience opens to vote in `id`'s polls when the server says nothing better:
+    // the base URL with "?id=" and the user ID. Empty when the operations know no server.
+    virtual QString fallbackJoinLink(const QString &id) const
+    {
+        (void)id;
+        return {};
+    }
+    // The link the server advertises for `id`'s audience (its LAN address or public name), or
+    // nothing when it does not tell (an older or foreign server, an unknown ID, a failure). Opens
+    // and closes no poll, shows no message.
+    virtual std::optional<QString> fetchJoinLink(const QString &id)
+    {
+        (void)id;
+        return std::nullopt;
+    }
 };
 
 // A server reply as a message quotes it: cut to `maxChars` characters, with "…" where it was cut,

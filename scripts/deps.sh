@@ -8,7 +8,7 @@ build=(build-essential cmake pkg-config qt6-base-dev qt6-qpa-plugins libcurl4-op
        libgtest-dev libsqlite3-dev libmicrohttpd-dev libsodium-dev libqrencode-dev
        fonts-liberation2 qt6-translations-l10n)
 run=(xdg-utils)
-test=(chromium chromium-driver python3 clang-format libreoffice-calc-nogui)
+test=(chromium chromium-driver python3 clang-format zbar-tools libreoffice-calc-nogui)
 
 case "$what" in
   build) want=("${build[@]}") ;;

@@ -14,7 +14,10 @@
 #include <QShowEvent>
 #include <QTimer>
 
+#include "core/recdef.h"
 #include "ui/common/accessible.h"
+#include "ui/common/join_link_panel.h"
+#include "ui/common/reentry_guard.h"
 #include "ui/editor/statistikf.h"
 #include "ui/instantpoll/chart_painter.h"
 
@@ -26,11 +29,12 @@ const QStringList kKinds = {QStringLiteral("Ja / Nein - Frage"), QStringLiteral(
                             QStringLiteral("A / B / C / D / E - Frage")};
 // The window is laid out at fixed positions and cannot be resized.
 constexpr int kWidth = 425;
-constexpr int kHeight = 440;
+constexpr int kHeight = 476;
 } // namespace
 
 TFdirektvote::TFdirektvote(WindowServices services, QWidget *parent)
-    : QWidget(parent), m_services(std::move(services)), m_logic(m_services.server, m_services.dialogs)
+    : QWidget(parent), m_services(std::move(services)), m_logic(m_services.server, m_services.dialogs),
+      m_joinLink(m_services.server)
 {
     setObjectName(QStringLiteral("TFdirektvote"));
     setWindowTitle(QStringLiteral("Sofort-Umfrage"));
@@ -112,6 +116,8 @@ TFdirektvote::TFdirektvote(WindowServices services, QWidget *parent)
     Button2->setGeometry(16, 396, 190, 30);
     Button3 = button("Button3", QStringLiteral("Fenster schließen"));
     Button3->setGeometry(219, 396, 190, 30);
+    Button4 = button("Button4", QStringLiteral("Abstimm-Link"));
+    Button4->setGeometry(16, 436, 393, 30);
 
     Timer_n = new QTimer(this);
     Timer_n->setObjectName(QStringLiteral("Timer_n"));
@@ -120,6 +126,7 @@ TFdirektvote::TFdirektvote(WindowServices services, QWidget *parent)
     connect(Button1, &QPushButton::clicked, this, &TFdirektvote::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TFdirektvote::Button2Click);
     connect(Button3, &QPushButton::clicked, this, &TFdirektvote::Button3Click);
+    connect(Button4, &QPushButton::clicked, this, &TFdirektvote::Button4Click);
     connect(Timer_n, &QTimer::timeout, this, &TFdirektvote::Timer_nTimer);
 
     render();
@@ -170,6 +177,7 @@ void TFdirektvote::showEvent(QShowEvent *event)
     if (event->spontaneous()) // de-minimised, not shown
         return;
     m_logic.formShow();
+    m_joinLink.newShowing();
     Edit2->clear();
     render();
     // Centred over the program's main window, else on the screen.
@@ -214,6 +222,27 @@ void TFdirektvote::Button2Click()
 void TFdirektvote::Button3Click()
 {
     close();
+}
+
+void TFdirektvote::Button4Click()
+{
+    ReentryGuard guard(m_joinLinkShowing);
+    if (!guard)
+        return;
+    if (!m_joinLinkDialog) {
+        m_joinLinkDialog = new JoinLinkDialog(this);
+        m_joinLinkDialog->setModal(true);
+    }
+    JoinLinkPanel *panel = m_joinLinkDialog->panel();
+    panel->setContent(m_joinLink.current(UserID), Edit1->text());
+    m_joinLinkDialog->show();
+    // The fallback link is on screen at once; the server's own link replaces it when it arrives
+    // (also when the lecturer has closed the window meanwhile). It is asked once per showing of
+    // this window, never from the poll's tick.
+    if (m_joinLink.needsFetch())
+        panel->setContent(m_joinLink.fetch(UserID), Edit1->text());
+    if (m_joinLinkDialog->isVisible())
+        m_joinLinkDialog->exec();
 }
 
 void TFdirektvote::closeEvent(QCloseEvent *event)

@@ -4,6 +4,7 @@
 
 #include <QWidget>
 
+#include "ui/common/join_link.h"
 #include "ui/common/window_services.h"
 #include "ui/instantpoll/direktvote_logic.h"
 
@@ -17,6 +18,7 @@ class QTimer;
 
 namespace kv {
 
+class JoinLinkDialog;
 class TFStatistik;
 
 class TFdirektvote : public QWidget {
@@ -31,6 +33,7 @@ public:
     void Button1Click(); // the action button
     void Button2Click(); // "Alte Ergebnisse"
     void Button3Click(); // "Fenster schließen"
+    void Button4Click(); // "Abstimm-Link": the audience's link and QR code in a window for the projector
     void Timer_nTimer(); // one second of a running poll
 
     const DirektvoteLogic &logic() const { return m_logic; }
@@ -46,12 +49,15 @@ private:
     WindowServices m_services;
     DirektvoteLogic m_logic;
     TFStatistik *m_statistics = nullptr;
+    JoinLinkSource m_joinLink;
+    JoinLinkDialog *m_joinLinkDialog = nullptr; // made on first use
+    bool m_joinLinkShowing = false;
 
     QGroupBox *GroupBox1, *GroupBox2, *RadioGroup1;
     QLabel *Label1, *Label2, *Label3, *Label4, *Label5, *Label6, *Image1;
     QLineEdit *Edit1, *Edit2;
     QButtonGroup *m_kinds;
-    QPushButton *Button1, *Button2, *Button3;
+    QPushButton *Button1, *Button2, *Button3, *Button4;
     QTimer *Timer_n;
     bool m_chartShown = false; // Image1 holds a chart, not the blank picture
 };
