@@ -837,7 +837,9 @@ QByteArray textFile()
 
 INSTANTIATE_TEST_SUITE_P(ShowLogic, RefusedFiles,
                          ::testing::Values(RefusedFile{"Empty", QByteArray()},
-                                           RefusedFile{"StrayBytes", QByteArray("\x05\x00\x03" "abc", 6)},
+                                           RefusedFile{"StrayBytes", QByteArray("\x05\x00\x03"
+                                                                                "abc",
+                                                                                6)},
                                            RefusedFile{"BlankSeries", blankSeriesFile()},
                                            RefusedFile{"TextFile", textFile()}),
                          [](const auto &info) { return std::string(info.param.name); });
