@@ -2,6 +2,9 @@
 # Installs what is missing, builds, starts the local poll server with a demo account and the
 # client pointed at it. Stops the server when the client exits.
 # Without a display the client runs on Qt's VNC platform: connect a VNC viewer to the port shown.
+# More accounts: the password is read from standard input, never from the command line, e.g.
+#   printf '%s\n' "$PASSWORD" | build/bin/kelvora-server --db run/kelvora-server.db --add-user ID
+# (or without the pipe, to be asked for it). The demo account's password is for demos only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD

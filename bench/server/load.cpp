@@ -2,51 +2,51 @@
 // 127.0.0.1. Every voter is a device of its own (own cookie) on its own
 // keep-alive connection; one epoll loop drives all of them. Stops by itself
 // and checks that the server's counts equal the votes it answered as counted.
-#include "passwords.hpp"
-#include "poll_server.hpp"
-#include "store.hpp"
-
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/epoll.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <arpa/inet.h>
 #include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <memory>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <queue>
 #include <random>
 #include <string>
+#include <sys/epoll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <vector>
 
+#include "server/src/passwords.h"
+#include "server/src/poll_server.h"
+#include "server/src/store.h"
+
 using Clock = std::chrono::steady_clock;
-using namespace kelvora::server;
+using namespace kv::server;
 
 namespace {
 
 struct Options {
     int voters = 1000;
-    double rate = 6000;        // offered votes per second, all voters together (repeat mode)
-    double seconds = 10;       // how long voters keep voting (repeat mode)
-    int rounds = 5;            // polls to run (once mode)
-    bool once = false;         // each device votes once per poll (eid=1), all at the same moment
-    int port = 0;              // 0: start a server in this process
+    double rate = 6000;  // offered votes per second, all voters together (repeat mode)
+    double seconds = 10; // how long voters keep voting (repeat mode)
+    int rounds = 5;      // polls to run (once mode)
+    bool once = false;   // each device votes once per poll (eid=1), all at the same moment
+    int port = 0;        // 0: start a server in this process
     std::string id = "bench", password = "bench-pw";
     int64_t serverIntervalMs = 100;
     unsigned threads = 2;
     bool fullSync = true;
 };
 
-[[noreturn]] void usage() {
+[[noreturn]] void usage()
+{
     std::fprintf(stderr,
                  "Usage: kelvora-server-load [--voters N] [--mode repeat|once] [--rate VOTES_PER_S]\n"
                  "                           [--seconds S] [--rounds N] [--threads N] [--sync full|normal]\n"
@@ -57,14 +57,68 @@ struct Options {
     std::exit(2);
 }
 
+// Voters come from three loopback addresses, as phones come from many: the server limits what
+// one address may hold.
+constexpr const char *kVoterAddresses[] = {"127.0.0.1", "127.0.0.2", "127.0.0.3"};
+
+int connectFrom(const char *source, int port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    sockaddr_in s{};
+    s.sin_family = AF_INET;
+    inet_pton(AF_INET, source, &s.sin_addr);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(fd, reinterpret_cast<sockaddr *>(&s), sizeof s) != 0
+        || connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Like a phone that loads the poll first: asks for it on the voter's own connection and keeps the
+// device token the server hands out. Empty on failure.
+std::string fetchToken(int fd, const std::string &id)
+{
+    const std::string req = "GET /api/poll?id=" + id + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    if (write(fd, req.data(), req.size()) != static_cast<ssize_t>(req.size()))
+        return {};
+    std::string resp;
+    char buf[4096];
+    size_t head;
+    while ((head = resp.find("\r\n\r\n")) == std::string::npos) {
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n <= 0)
+            return {};
+        resp.append(buf, static_cast<size_t>(n));
+    }
+    const char *cl = strcasestr(resp.c_str(), "\r\nContent-Length:");
+    const size_t len = cl ? std::strtoul(cl + 17, nullptr, 10) : 0;
+    while (resp.size() < head + 4 + len) {
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n <= 0)
+            return {};
+        resp.append(buf, static_cast<size_t>(n));
+    }
+    const std::string key = "kv_device=";
+    const size_t at = resp.find(key);
+    return at == std::string::npos || at > head ? std::string() : resp.substr(at + key.size(), 64);
+}
+
 // One blocking request on its own connection, for the lecturer's scripts.
-std::string simpleGet(int port, const std::string& target) {
+std::string simpleGet(int port, const std::string &target)
+{
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(static_cast<uint16_t>(port));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
         close(fd);
         return {};
     }
@@ -73,18 +127,21 @@ std::string simpleGet(int port, const std::string& target) {
     std::string resp;
     char buf[4096];
     ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0) resp.append(buf, static_cast<size_t>(n));
+    while ((n = read(fd, buf, sizeof buf)) > 0)
+        resp.append(buf, static_cast<size_t>(n));
     close(fd);
     const size_t body = resp.find("\r\n\r\n");
     return body == std::string::npos ? std::string() : resp.substr(body + 4);
 }
 
-std::array<long, 5> parseCounts(const std::string& s) {
+std::array<long, 5> parseCounts(const std::string &s)
+{
     std::array<long, 5> c{};
     size_t pos = 0;
-    for (long& v : c) {
+    for (long &v : c) {
         const size_t dash = s.find('-', pos);
-        if (dash == std::string::npos) return {-1, -1, -1, -1, -1};
+        if (dash == std::string::npos)
+            return {-1, -1, -1, -1, -1};
         v = std::strtol(s.substr(pos, dash - pos).c_str(), nullptr, 10);
         pos = dash + 1;
     }
@@ -111,21 +168,19 @@ struct Tally {
 
 class LoadRun {
 public:
-    LoadRun(const Options& o, int port) : o_(o), port_(port) {}
+    LoadRun(const Options &o, int port) : o_(o), port_(port) {}
 
-    bool connectAll() {
+    bool connectAll()
+    {
         ep_ = epoll_create1(EPOLL_CLOEXEC);
         voters_.resize(static_cast<size_t>(o_.voters));
         for (size_t i = 0; i < voters_.size(); ++i) {
-            Voter& v = voters_[i];
-            v.cookie = randomToken128();
+            Voter &v = voters_[i];
             v.answer = static_cast<int>(i % 5);
-            v.fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_port = htons(static_cast<uint16_t>(port_));
-            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            if (v.fd < 0 || connect(v.fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+            v.fd = connectFrom(kVoterAddresses[i % 3], port_);
+            if (v.fd >= 0)
+                v.cookie = fetchToken(v.fd, o_.id);
+            if (v.fd < 0 || v.cookie.empty()) {
                 std::fprintf(stderr, "connect %zu: %s\n", i, std::strerror(errno));
                 return false;
             }
@@ -140,16 +195,21 @@ public:
         return true;
     }
 
-    ~LoadRun() {
-        for (auto& v : voters_)
-            if (v.fd >= 0) close(v.fd);
-        if (ep_ >= 0) close(ep_);
+    ~LoadRun()
+    {
+        for (auto &v : voters_)
+            if (v.fd >= 0)
+                close(v.fd);
+        if (ep_ >= 0)
+            close(ep_);
     }
 
     // repeat: every voter votes each `period`, for `seconds`. once: every voter votes once, all at t=0.
-    void run(Tally& t, bool once, double seconds) {
+    void run(Tally &t, bool once, double seconds)
+    {
         const auto start = Clock::now();
-        const auto stopSending = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+        const auto stopSending =
+            start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
         const auto hardStop = stopSending + std::chrono::seconds(15);
         const auto period = std::chrono::duration_cast<Clock::duration>(
             std::chrono::duration<double>(static_cast<double>(o_.voters) / o_.rate));
@@ -158,8 +218,9 @@ public:
         std::mt19937 rng(42);
         for (size_t i = 0; i < voters_.size(); ++i) {
             voters_[i].done = false;
-            const auto offset = once ? Clock::duration::zero()
-                                     : Clock::duration(std::uniform_int_distribution<long>(0, period.count())(rng));
+            const auto offset =
+                once ? Clock::duration::zero()
+                     : Clock::duration(std::uniform_int_distribution<long>(0, period.count())(rng));
             due.push({start + offset, i});
         }
         int inFlight = 0;
@@ -169,17 +230,20 @@ public:
             while (!due.empty() && due.top().first <= now) {
                 const auto [when, i] = due.top();
                 due.pop();
-                Voter& v = voters_[i];
-                if (when >= stopSending && !once) continue;
+                Voter &v = voters_[i];
+                if (when >= stopSending && !once)
+                    continue;
                 if (v.inFlight) { // still waiting: try again when the answer is in
                     due.push({when + period, i});
                     continue;
                 }
                 send(v, i, t);
                 ++inFlight;
-                if (!once) due.push({when + period, i});
+                if (!once)
+                    due.push({when + period, i});
             }
-            if (due.empty() && inFlight == 0) break;
+            if (due.empty() && inFlight == 0)
+                break;
             if (now > hardStop) {
                 std::fprintf(stderr, "gave up waiting for %d answers\n", inFlight);
                 t.errors += inFlight;
@@ -188,27 +252,31 @@ public:
             int timeoutMs = 50;
             if (!due.empty()) {
                 // Rounded up: sending up to 1 ms late beats spinning on a zero timeout.
-                const auto wait = std::chrono::ceil<std::chrono::milliseconds>(due.top().first - Clock::now());
+                const auto wait =
+                    std::chrono::ceil<std::chrono::milliseconds>(due.top().first - Clock::now());
                 timeoutMs = static_cast<int>(std::clamp<long>(wait.count(), 0, 50));
             }
             const int n = epoll_wait(ep_, events.data(), static_cast<int>(events.size()), timeoutMs);
             for (int k = 0; k < n; ++k) {
                 const size_t i = events[k].data.u64;
-                Voter& v = voters_[i];
-                if (events[k].events & EPOLLOUT) flush(v, i);
-                if (events[k].events & (EPOLLIN | EPOLLERR | EPOLLHUP)) inFlight -= receive(v, t);
+                Voter &v = voters_[i];
+                if (events[k].events & EPOLLOUT)
+                    flush(v, i);
+                if (events[k].events & (EPOLLIN | EPOLLERR | EPOLLHUP))
+                    inFlight -= receive(v, t);
             }
         }
     }
 
 private:
-    void send(Voter& v, size_t i, Tally& t) {
-        static const char* names[5] = {"A", "B", "C", "D", "E"};
+    void send(Voter &v, size_t i, Tally &t)
+    {
+        static const char *names[5] = {"A", "B", "C", "D", "E"};
         v.answer = (v.answer + 1) % 5;
         const std::string body = "{\"id\":\"" + o_.id + "\",\"answer\":\"" + names[v.answer] + "\"}";
-        v.out = "POST /api/vote HTTP/1.1\r\nHost: 127.0.0.1\r\nCookie: kv_device=" + v.cookie +
-                "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
-                body;
+        v.out = "POST /api/vote HTTP/1.1\r\nHost: 127.0.0.1\r\nCookie: kv_device=" + v.cookie
+                + "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size())
+                + "\r\n\r\n" + body;
         v.outPos = 0;
         v.inFlight = true;
         v.sentAt = Clock::now();
@@ -216,7 +284,8 @@ private:
         flush(v, i);
     }
 
-    void flush(Voter& v, size_t i) {
+    void flush(Voter &v, size_t i)
+    {
         while (v.outPos < v.out.size()) {
             const ssize_t n = ::send(v.fd, v.out.data() + v.outPos, v.out.size() - v.outPos, MSG_NOSIGNAL);
             if (n < 0) {
@@ -237,7 +306,8 @@ private:
     }
 
     // Returns the number of answers completed (0 or 1).
-    int receive(Voter& v, Tally& t) {
+    int receive(Voter &v, Tally &t)
+    {
         char buf[8192];
         for (;;) {
             const ssize_t n = recv(v.fd, buf, sizeof buf, 0);
@@ -256,11 +326,14 @@ private:
             break;
         }
         const size_t head = v.in.find("\r\n\r\n");
-        if (head == std::string::npos || !v.inFlight) return 0;
-        const char* cl = strcasestr(v.in.c_str(), "\r\nContent-Length:");
-        if (!cl || static_cast<size_t>(cl - v.in.c_str()) > head) return 0;
+        if (head == std::string::npos || !v.inFlight)
+            return 0;
+        const char *cl = strcasestr(v.in.c_str(), "\r\nContent-Length:");
+        if (!cl || static_cast<size_t>(cl - v.in.c_str()) > head)
+            return 0;
         const size_t len = std::strtoul(cl + 17, nullptr, 10);
-        if (v.in.size() < head + 4 + len) return 0;
+        if (v.in.size() < head + 4 + len)
+            return 0;
         const int status = std::atoi(v.in.c_str() + 9);
         const std::string body = v.in.substr(head + 4, len);
         v.in.erase(0, head + 4 + len);
@@ -277,14 +350,16 @@ private:
         return 1;
     }
 
-    const Options& o_;
+    const Options &o_;
     int port_;
     int ep_ = -1;
     std::vector<Voter> voters_;
 };
 
-double percentile(std::vector<double>& v, double p) {
-    if (v.empty()) return 0;
+double percentile(std::vector<double> &v, double p)
+{
+    if (v.empty())
+        return 0;
     const size_t k = std::min(v.size() - 1, static_cast<size_t>(p / 100.0 * static_cast<double>(v.size())));
     std::nth_element(v.begin(), v.begin() + static_cast<long>(k), v.end());
     return v[k];
@@ -292,28 +367,46 @@ double percentile(std::vector<double>& v, double p) {
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv)
+{
     Options o;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto val = [&]() -> std::string {
-            if (i + 1 >= argc) usage();
+            if (i + 1 >= argc)
+                usage();
             return argv[++i];
         };
-        if (a == "--voters") o.voters = std::atoi(val().c_str());
-        else if (a == "--rate") o.rate = std::atof(val().c_str());
-        else if (a == "--seconds") o.seconds = std::atof(val().c_str());
-        else if (a == "--rounds") o.rounds = std::atoi(val().c_str());
-        else if (a == "--mode") { const std::string m = val(); if (m != "once" && m != "repeat") usage(); o.once = m == "once"; }
-        else if (a == "--port") o.port = std::atoi(val().c_str());
-        else if (a == "--id") o.id = val();
-        else if (a == "--password") o.password = val();
-        else if (a == "--server-interval-ms") o.serverIntervalMs = std::atoll(val().c_str());
-        else if (a == "--threads") o.threads = static_cast<unsigned>(std::atoi(val().c_str()));
-        else if (a == "--sync") o.fullSync = val() != "normal";
-        else usage();
+        if (a == "--voters")
+            o.voters = std::atoi(val().c_str());
+        else if (a == "--rate")
+            o.rate = std::atof(val().c_str());
+        else if (a == "--seconds")
+            o.seconds = std::atof(val().c_str());
+        else if (a == "--rounds")
+            o.rounds = std::atoi(val().c_str());
+        else if (a == "--mode") {
+            const std::string m = val();
+            if (m != "once" && m != "repeat")
+                usage();
+            o.once = m == "once";
+        } else if (a == "--port")
+            o.port = std::atoi(val().c_str());
+        else if (a == "--id")
+            o.id = val();
+        else if (a == "--password")
+            o.password = val();
+        else if (a == "--server-interval-ms")
+            o.serverIntervalMs = std::atoll(val().c_str());
+        else if (a == "--threads")
+            o.threads = static_cast<unsigned>(std::atoi(val().c_str()));
+        else if (a == "--sync")
+            o.fullSync = val() != "normal";
+        else
+            usage();
     }
-    if (o.voters < 1 || o.rate <= 0 || o.seconds <= 0 || o.seconds > 600 || o.rounds < 1 || o.rounds > 100) usage();
+    if (o.voters < 1 || o.rate <= 0 || o.seconds <= 0 || o.seconds > 600 || o.rounds < 1 || o.rounds > 100)
+        usage();
 
     rlimit rl{};
     getrlimit(RLIMIT_NOFILE, &rl);
@@ -326,7 +419,8 @@ int main(int argc, char** argv) {
     int port = o.port;
     if (port == 0) {
         char tmpl[] = "/tmp/kelvora-load-XXXXXX";
-        if (!mkdtemp(tmpl)) return 1;
+        if (!mkdtemp(tmpl))
+            return 1;
         dir = tmpl;
         ServerConfig c;
         c.dbPath = (dir / "load.db").string();
@@ -342,20 +436,23 @@ int main(int argc, char** argv) {
         server = std::make_unique<PollServer>(c);
         server->start();
         port = server->port();
-        std::printf("server: in this process, 127.0.0.1:%d, %u threads, synchronous=%s, vote interval %lld ms\n",
-                    port, o.threads, o.fullSync ? "FULL" : "NORMAL", static_cast<long long>(o.serverIntervalMs));
+        std::printf(
+            "server: in this process, 127.0.0.1:%d, %u threads, synchronous=%s, vote interval %lld ms\n",
+            port, o.threads, o.fullSync ? "FULL" : "NORMAL", static_cast<long long>(o.serverIntervalMs));
     } else {
         std::printf("server: 127.0.0.1:%d\n", port);
     }
 
-    const std::string open = "/kv_set.php?id=" + o.id + "&pw=" + o.password + (o.once ? "&st=5&eid=1" : "&st=5");
+    const std::string open =
+        "/kv_set.php?id=" + o.id + "&pw=" + o.password + (o.once ? "&st=5&eid=1" : "&st=5");
     Tally t;
     long serverTotal = 0;
     bool consistent = true;
     double elapsed = 0;
     {
         LoadRun run(o, port);
-        if (!run.connectAll()) return 1;
+        if (!run.connectAll())
+            return 1;
         const int polls = o.once ? o.rounds : 1;
         for (int r = 0; r < polls; ++r) {
             if (simpleGet(port, open) != "Ready for Voting") {
@@ -369,7 +466,8 @@ int main(int argc, char** argv) {
             const auto c = parseCounts(simpleGet(port, "/kv_result_simple.php?id=" + o.id));
             for (size_t k = 0; k < 5; ++k) {
                 serverTotal += c[k];
-                if (c[k] != round.perAnswer[k]) consistent = false;
+                if (c[k] != round.perAnswer[k])
+                    consistent = false;
             }
             t.sent += round.sent;
             t.counted += round.counted;
@@ -380,14 +478,16 @@ int main(int argc, char** argv) {
     }
     simpleGet(port, "/kv_reset.php?id=" + o.id + "&pw=" + o.password);
     server.reset();
-    if (!dir.empty()) std::filesystem::remove_all(dir);
+    if (!dir.empty())
+        std::filesystem::remove_all(dir);
 
     auto lat = t.latencyMs;
     std::printf("mode: %s, %d voters (own cookie and keep-alive connection each)%s\n",
                 o.once ? "once (eid=1, all devices vote at the same moment)" : "repeat", o.voters,
-                o.once ? "" : (", offered " + std::to_string(static_cast<long>(o.rate)) + " votes/s").c_str());
-    std::printf("votes: sent %ld, counted %ld, refused %ld, errors %ld in %.2f s\n", t.sent, t.counted, t.refused,
-                t.errors, elapsed);
+                o.once ? ""
+                       : (", offered " + std::to_string(static_cast<long>(o.rate)) + " votes/s").c_str());
+    std::printf("votes: sent %ld, counted %ld, refused %ld, errors %ld in %.2f s\n", t.sent, t.counted,
+                t.refused, t.errors, elapsed);
     std::printf("throughput: %.0f counted votes/s\n", static_cast<double>(t.counted) / elapsed);
     std::printf("latency: p50 %.2f ms, p90 %.2f ms, p99 %.2f ms, max %.2f ms\n", percentile(lat, 50),
                 percentile(lat, 90), percentile(lat, 99), percentile(lat, 100));

@@ -1,11 +1,5 @@
 // kelvora-server: the self-hosted poll server for the Kelvora client and
 // the audience page.
-#include "console.hpp"
-#include "passwords.hpp"
-#include "poll_server.hpp"
-#include "store.hpp"
-#include "text.hpp"
-
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -14,13 +8,21 @@
 #include <optional>
 #include <string>
 #include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
 
-using namespace kelvora::server;
+#include "server/src/console.h"
+#include "server/src/passwords.h"
+#include "server/src/poll_server.h"
+#include "server/src/store.h"
+#include "server/src/text.h"
+
+using namespace kv::server;
 
 namespace {
 
-const char* kUsage = R"(Usage: kelvora-server [options]
-       kelvora-server [--db FILE] --add-user ID PASSWORD
+const char *kUsage = R"(Usage: kelvora-server [options]
+       kelvora-server [--db FILE] --add-user ID     (reads the password from standard input)
        kelvora-server [--db FILE] --remove-user ID
        kelvora-server [--db FILE] --list-users
 
@@ -36,13 +38,15 @@ Options:
   --help                 this text
 )";
 
-[[noreturn]] void usageError(const std::string& msg) {
+[[noreturn]] void usageError(const std::string &msg)
+{
     std::cerr << "kelvora-server: " << msg << "\n\n" << kUsage;
     std::exit(2);
 }
 
-long number(const char* s, long min, long max, const char* what) {
-    char* end = nullptr;
+long number(const char *s, long min, long max, const char *what)
+{
+    char *end = nullptr;
     errno = 0;
     const long v = std::strtol(s, &end, 10);
     if (errno || !end || *end || end == s || v < min || v > max)
@@ -50,7 +54,45 @@ long number(const char* s, long min, long max, const char* what) {
     return v;
 }
 
-void raiseFileLimit() {
+// One line from standard input, without its line end. On a terminal the password is asked for
+// twice without echo; from a pipe the first line is the password.
+std::optional<std::string> readPassword(const std::string &id)
+{
+    const bool terminal = isatty(STDIN_FILENO);
+    termios saved{};
+    auto line = [&](const char *prompt) -> std::optional<std::string> {
+        if (terminal) {
+            std::cerr << prompt << std::flush;
+            tcgetattr(STDIN_FILENO, &saved);
+            termios quiet = saved;
+            quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+            tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+        }
+        std::string s;
+        const bool got = static_cast<bool>(std::getline(std::cin, s));
+        if (terminal) {
+            tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+            std::cerr << "\n";
+        }
+        if (!got)
+            return std::nullopt;
+        if (!s.empty() && s.back() == '\r')
+            s.pop_back();
+        return s;
+    };
+    auto first = line(("Password for " + id + ": ").c_str());
+    if (!first || !terminal)
+        return first;
+    auto again = line("The same password again: ");
+    if (!again || *again != *first) {
+        std::cerr << "kelvora-server: the two passwords differ\n";
+        return std::nullopt;
+    }
+    return first;
+}
+
+void raiseFileLimit()
+{
     // Every phone keeps a connection open; the default soft limit (often 1024) is too low.
     rlimit rl{};
     if (getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur < rl.rlim_max) {
@@ -61,7 +103,8 @@ void raiseFileLimit() {
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv)
+{
     ServerConfig config;
     std::optional<std::string> demoPassword;
     enum class Command { Serve, AddUser, RemoveUser, ListUsers } command = Command::Serve;
@@ -70,7 +113,8 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&](int n = 1) {
-            if (i + n >= argc) usageError(a + " needs " + (n == 1 ? "a value" : "two values"));
+            if (i + n >= argc)
+                usageError(a + " needs " + (n == 1 ? "a value" : "two values"));
             return argv[++i];
         };
         if (a == "--help" || a == "-h") {
@@ -84,19 +128,23 @@ int main(int argc, char** argv) {
             config.dbPath = value();
         } else if (a == "--demo-password") {
             demoPassword = value();
-            if (demoPassword->empty()) usageError("--demo-password must not be empty");
+            if (demoPassword->empty())
+                usageError("--demo-password must not be empty");
         } else if (a == "--vote-interval-ms") {
             config.voteIntervalMs = number(value(), 0, 24L * 3600 * 1000, "--vote-interval-ms");
         } else if (a == "--threads") {
             config.threads = static_cast<unsigned>(number(value(), 1, 64, "--threads"));
         } else if (a == "--sync") {
             const std::string v = value();
-            if (v != "full" && v != "normal") usageError("--sync must be full or normal");
+            if (v != "full" && v != "normal")
+                usageError("--sync must be full or normal");
             config.fullSync = v == "full";
         } else if (a == "--add-user") {
             command = Command::AddUser;
-            userId = value(2);
-            userPassword = argv[++i];
+            userId = value();
+            if (i + 1 < argc && argv[i + 1][0] != '-')
+                usageError("--add-user takes only the ID; the password is read from standard input, "
+                           "so that it shows neither in the process list nor in the shell history");
         } else if (a == "--remove-user") {
             command = Command::RemoveUser;
             userId = value();
@@ -115,9 +163,16 @@ int main(int argc, char** argv) {
             switch (command) {
             case Command::AddUser: {
                 if (!isValidUserId(userId)) {
-                    std::cerr << "kelvora-server: a user ID has 1 to 64 characters (UTF-8), no control characters\n";
+                    std::cerr << "kelvora-server: a user ID has 1 to 64 characters (UTF-8), no control "
+                                 "characters\n";
                     return 2;
                 }
+                const auto password = readPassword(userId);
+                if (!password) {
+                    std::cerr << "kelvora-server: no password given on standard input\n";
+                    return 2;
+                }
+                userPassword = *password;
                 if (userPassword.empty()) {
                     std::cerr << "kelvora-server: the password must not be empty\n";
                     return 2;
@@ -135,7 +190,8 @@ int main(int argc, char** argv) {
                 std::cout << "Removed user " << userId << "\n";
                 return 0;
             case Command::ListUsers:
-                for (const auto& u : store.users()) std::cout << u.id << "\n";
+                for (const auto &u : store.users())
+                    std::cout << u.id << "\n";
                 return 0;
             case Command::Serve:
                 break;
@@ -168,8 +224,10 @@ int main(int argc, char** argv) {
         const unsigned port = server.port();
 
         std::string host = config.bindAddress;
-        if (host == "0.0.0.0" || host == "::") host = lanAddress();
-        if (host.find(':') != std::string::npos) host = "[" + host + "]";
+        if (host == "0.0.0.0" || host == "::")
+            host = lanAddress();
+        if (host.find(':') != std::string::npos)
+            host = "[" + host + "]";
         std::string idParam;
         for (const unsigned char c : firstUser) { // percent-encode the ID as UTF-8
             if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
@@ -181,10 +239,11 @@ int main(int argc, char** argv) {
             }
         }
         const std::string audienceUrl = "http://" + host + ":" + std::to_string(port) + "/?id=" + idParam;
-        const std::string clientHost = config.bindAddress == "0.0.0.0" || config.bindAddress == "::"
-                                           ? "127.0.0.1" : (host);
+        const std::string clientHost =
+            config.bindAddress == "0.0.0.0" || config.bindAddress == "::" ? "127.0.0.1" : (host);
         std::cout << "\n";
-        if (!demoNote.empty()) std::cout << demoNote << "\n\n";
+        if (!demoNote.empty())
+            std::cout << demoNote << "\n\n";
         std::cout << "Audience page (for the students): " << audienceUrl << "\n\n"
                   << terminalQr(audienceUrl) << "\n"
                   << "Base URL for the Kelvora client:  http://" << clientHost << ":" << port << "/\n"
@@ -197,7 +256,7 @@ int main(int argc, char** argv) {
         server.stop();
         std::cout << "Stopped." << std::endl;
         return 0;
-    } catch (const std::exception& e) {
+    } catch (const std::exception &e) {
         std::cerr << "kelvora-server: " << e.what() << "\n";
         return 1;
     }

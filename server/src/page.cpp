@@ -1,8 +1,9 @@
-#include "page.hpp"
+#include "server/src/page.h"
 
-namespace kelvora::server {
+namespace kv::server {
 
-const std::string& audiencePage() {
+const std::string &audiencePage()
+{
     // Self-contained on purpose: phones in a lecture hall often sit on a slow
     // WLAN, so one small request must be enough to vote.
     static const std::string page = R"HTML(<!DOCTYPE html>
@@ -148,4 +149,4 @@ if(q){$("id").value=q;id=q.trim();load()}else{$("id").focus()}
     return page;
 }
 
-} // namespace kelvora::server
+} // namespace kv::server

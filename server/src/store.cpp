@@ -1,37 +1,41 @@
-#include "store.hpp"
+#include "server/src/store.h"
 
 #include <sqlite3.h>
 
-namespace kelvora::server {
+namespace kv::server {
 
 namespace {
 
 // RAII for a statement prepared for a single use.
 struct Stmt {
-    sqlite3_stmt* s = nullptr;
+    sqlite3_stmt *s = nullptr;
     ~Stmt() { sqlite3_finalize(s); }
 };
 
-void bindText(sqlite3_stmt* s, int i, const std::string& v) {
+void bindText(sqlite3_stmt *s, int i, const std::string &v)
+{
     sqlite3_bind_text(s, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
 }
 
-std::string columnText(sqlite3_stmt* s, int i) {
-    const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
+std::string columnText(sqlite3_stmt *s, int i)
+{
+    const auto *p = reinterpret_cast<const char *>(sqlite3_column_text(s, i));
     return p ? std::string(p, static_cast<size_t>(sqlite3_column_bytes(s, i))) : std::string();
 }
 
 } // namespace
 
-Store::Store(const std::string& path, bool fullSync) {
-    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                        nullptr) != SQLITE_OK) {
-        const std::string msg = db_ ? sqlite3_errmsg(db_) : "out of memory";
-        sqlite3_close(db_);
-        db_ = nullptr;
+Store::Store(const std::string &path, bool fullSync, int busyTimeoutMs)
+{
+    if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                        nullptr)
+        != SQLITE_OK) {
+        const std::string msg = m_db ? sqlite3_errmsg(m_db) : "out of memory";
+        sqlite3_close(m_db);
+        m_db = nullptr;
         throw StoreError("cannot open database " + path + ": " + msg);
     }
-    sqlite3_busy_timeout(db_, 5000);
+    sqlite3_busy_timeout(m_db, busyTimeoutMs);
     try {
         exec("PRAGMA journal_mode=WAL");
         exec(fullSync ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=NORMAL");
@@ -48,95 +52,140 @@ Store::Store(const std::string& path, bool fullSync) {
              " user_id TEXT NOT NULL REFERENCES users(id) ON DELETE CASCADE, device TEXT NOT NULL,"
              " poll_id INTEGER NOT NULL, last_vote_ms INTEGER NOT NULL,"
              " PRIMARY KEY (user_id, device)) WITHOUT ROWID");
-        openPoll_ = prepare(
-            "INSERT INTO polls (user_id, poll_id, open, layout, code, one_vote, c0, c1, c2, c3, c4)"
-            " VALUES (?1, ?2, 1, ?3, ?4, ?5, 0, 0, 0, 0, 0)"
-            " ON CONFLICT(user_id) DO UPDATE SET poll_id=?2, open=1, layout=?3, code=?4, one_vote=?5,"
-            " c0=0, c1=0, c2=0, c3=0, c4=0");
-        dropDevices_ = prepare("DELETE FROM devices WHERE user_id=?1");
-        closePoll_ = prepare("UPDATE polls SET open=0 WHERE user_id=?1");
-        static const char* counters[kMaxAnswers] = {
+        exec("CREATE TABLE IF NOT EXISTS settings (name TEXT PRIMARY KEY, value BLOB NOT NULL)");
+        m_openPoll =
+            prepare("INSERT INTO polls (user_id, poll_id, open, layout, code, one_vote, c0, c1, c2, c3, c4)"
+                    " VALUES (?1, ?2, 1, ?3, ?4, ?5, 0, 0, 0, 0, 0)"
+                    " ON CONFLICT(user_id) DO UPDATE SET poll_id=?2, open=1, layout=?3, code=?4, one_vote=?5,"
+                    " c0=0, c1=0, c2=0, c3=0, c4=0");
+        m_dropDevices = prepare("DELETE FROM devices WHERE user_id=?1");
+        m_closePoll = prepare("UPDATE polls SET open=0 WHERE user_id=?1");
+        static const char *counters[kMaxAnswers] = {
             "UPDATE polls SET c0=c0+1 WHERE user_id=?1 AND poll_id=?2 AND open=1",
             "UPDATE polls SET c1=c1+1 WHERE user_id=?1 AND poll_id=?2 AND open=1",
             "UPDATE polls SET c2=c2+1 WHERE user_id=?1 AND poll_id=?2 AND open=1",
             "UPDATE polls SET c3=c3+1 WHERE user_id=?1 AND poll_id=?2 AND open=1",
             "UPDATE polls SET c4=c4+1 WHERE user_id=?1 AND poll_id=?2 AND open=1",
         };
-        for (int i = 0; i < kMaxAnswers; ++i) countVote_[i] = prepare(counters[i]);
-        putDevice_ = prepare("INSERT OR REPLACE INTO devices (user_id, device, poll_id, last_vote_ms)"
-                             " VALUES (?1, ?2, ?3, ?4)");
+        for (int i = 0; i < kMaxAnswers; ++i)
+            m_countVote[i] = prepare(counters[i]);
+        m_putDevice = prepare("INSERT OR REPLACE INTO devices (user_id, device, poll_id, last_vote_ms)"
+                              " VALUES (?1, ?2, ?3, ?4)");
     } catch (...) {
         close();
         throw;
     }
 }
 
-Store::~Store() { close(); }
-
-void Store::close() noexcept {
-    sqlite3_finalize(openPoll_);
-    sqlite3_finalize(dropDevices_);
-    sqlite3_finalize(closePoll_);
-    for (auto* s : countVote_) sqlite3_finalize(s);
-    sqlite3_finalize(putDevice_);
-    openPoll_ = dropDevices_ = closePoll_ = putDevice_ = nullptr;
-    countVote_ = {};
-    if (db_) sqlite3_close(db_);
-    db_ = nullptr;
+Store::~Store()
+{
+    close();
 }
 
-void Store::fail(const char* what) {
-    throw StoreError(std::string(what) + ": " + sqlite3_errmsg(db_));
+void Store::close() noexcept
+{
+    sqlite3_finalize(m_openPoll);
+    sqlite3_finalize(m_dropDevices);
+    sqlite3_finalize(m_closePoll);
+    for (auto *s : m_countVote)
+        sqlite3_finalize(s);
+    sqlite3_finalize(m_putDevice);
+    m_openPoll = m_dropDevices = m_closePoll = m_putDevice = nullptr;
+    m_countVote = {};
+    if (m_db)
+        sqlite3_close(m_db);
+    m_db = nullptr;
 }
 
-sqlite3_stmt* Store::prepare(const char* sql) {
-    sqlite3_stmt* s = nullptr;
-    if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr) != SQLITE_OK) fail("prepare");
+void Store::fail(const char *what)
+{
+    throw StoreError(std::string(what) + ": " + sqlite3_errmsg(m_db));
+}
+
+sqlite3_stmt *Store::prepare(const char *sql)
+{
+    sqlite3_stmt *s = nullptr;
+    if (sqlite3_prepare_v3(m_db, sql, -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr) != SQLITE_OK)
+        fail("prepare");
     return s;
 }
 
-void Store::exec(const char* sql) {
-    char* err = nullptr;
-    if (sqlite3_exec(db_, sql, nullptr, nullptr, &err) != SQLITE_OK) {
+void Store::exec(const char *sql)
+{
+    char *err = nullptr;
+    if (sqlite3_exec(m_db, sql, nullptr, nullptr, &err) != SQLITE_OK) {
         std::string msg = err ? err : "unknown error";
         sqlite3_free(err);
         throw StoreError(std::string(sql) + ": " + msg);
     }
 }
 
-void Store::putUser(const std::string& id, const std::string& passwordHash) {
+void Store::putUser(const std::string &id, const std::string &passwordHash)
+{
     Stmt st{prepare("INSERT INTO users (id, pwhash) VALUES (?1, ?2)"
                     " ON CONFLICT(id) DO UPDATE SET pwhash=?2")};
     bindText(st.s, 1, id);
     bindText(st.s, 2, passwordHash);
-    if (sqlite3_step(st.s) != SQLITE_DONE) fail("store user");
+    if (sqlite3_step(st.s) != SQLITE_DONE)
+        fail("store user");
 }
 
-bool Store::removeUser(const std::string& id) {
+bool Store::removeUser(const std::string &id)
+{
     Stmt st{prepare("DELETE FROM users WHERE id=?1")};
     bindText(st.s, 1, id);
-    if (sqlite3_step(st.s) != SQLITE_DONE) fail("remove user");
-    return sqlite3_changes(db_) > 0;
+    if (sqlite3_step(st.s) != SQLITE_DONE)
+        fail("remove user");
+    return sqlite3_changes(m_db) > 0;
 }
 
-bool Store::hasUser(const std::string& id) {
+bool Store::hasUser(const std::string &id)
+{
     Stmt st{prepare("SELECT 1 FROM users WHERE id=?1")};
     bindText(st.s, 1, id);
     const int rc = sqlite3_step(st.s);
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE) fail("find user");
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        fail("find user");
     return rc == SQLITE_ROW;
 }
 
-std::vector<UserRecord> Store::users() {
+std::vector<UserRecord> Store::users()
+{
     Stmt st{prepare("SELECT id, pwhash FROM users ORDER BY rowid")};
     std::vector<UserRecord> out;
     int rc;
-    while ((rc = sqlite3_step(st.s)) == SQLITE_ROW) out.push_back({columnText(st.s, 0), columnText(st.s, 1)});
-    if (rc != SQLITE_DONE) fail("read users");
+    while ((rc = sqlite3_step(st.s)) == SQLITE_ROW)
+        out.push_back({columnText(st.s, 0), columnText(st.s, 1)});
+    if (rc != SQLITE_DONE)
+        fail("read users");
     return out;
 }
 
-std::vector<PollRecord> Store::polls() {
+std::string Store::setting(const std::string &name)
+{
+    Stmt st{prepare("SELECT value FROM settings WHERE name=?1")};
+    bindText(st.s, 1, name);
+    const int rc = sqlite3_step(st.s);
+    if (rc == SQLITE_DONE)
+        return {};
+    if (rc != SQLITE_ROW)
+        fail("read setting");
+    const auto *p = static_cast<const char *>(sqlite3_column_blob(st.s, 0));
+    return p ? std::string(p, static_cast<size_t>(sqlite3_column_bytes(st.s, 0))) : std::string();
+}
+
+void Store::putSetting(const std::string &name, const std::string &value)
+{
+    Stmt st{prepare("INSERT INTO settings (name, value) VALUES (?1, ?2)"
+                    " ON CONFLICT(name) DO UPDATE SET value=?2")};
+    bindText(st.s, 1, name);
+    sqlite3_bind_blob(st.s, 2, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
+    if (sqlite3_step(st.s) != SQLITE_DONE)
+        fail("store setting");
+}
+
+std::vector<PollRecord> Store::polls()
+{
     Stmt st{prepare("SELECT user_id, poll_id, open, layout, code, one_vote, c0, c1, c2, c3, c4 FROM polls")};
     std::vector<PollRecord> out;
     int rc;
@@ -148,14 +197,17 @@ std::vector<PollRecord> Store::polls() {
         p.layout = sqlite3_column_int(st.s, 3);
         p.code = columnText(st.s, 4);
         p.oneVote = sqlite3_column_int(st.s, 5) != 0;
-        for (int i = 0; i < kMaxAnswers; ++i) p.counts[i] = sqlite3_column_int64(st.s, 6 + i);
+        for (int i = 0; i < kMaxAnswers; ++i)
+            p.counts[i] = sqlite3_column_int64(st.s, 6 + i);
         out.push_back(std::move(p));
     }
-    if (rc != SQLITE_DONE) fail("read polls");
+    if (rc != SQLITE_DONE)
+        fail("read polls");
     return out;
 }
 
-std::vector<DeviceRecord> Store::currentDevices() {
+std::vector<DeviceRecord> Store::currentDevices()
+{
     Stmt st{prepare("SELECT d.user_id, d.device, d.poll_id, d.last_vote_ms FROM devices d"
                     " JOIN polls p ON p.user_id = d.user_id AND p.poll_id = d.poll_id")};
     std::vector<DeviceRecord> out;
@@ -163,54 +215,72 @@ std::vector<DeviceRecord> Store::currentDevices() {
     while ((rc = sqlite3_step(st.s)) == SQLITE_ROW)
         out.push_back({columnText(st.s, 0), columnText(st.s, 1), sqlite3_column_int64(st.s, 2),
                        sqlite3_column_int64(st.s, 3)});
-    if (rc != SQLITE_DONE) fail("read devices");
+    if (rc != SQLITE_DONE)
+        fail("read devices");
     return out;
 }
 
-void Store::begin() { exec("BEGIN IMMEDIATE"); }
-void Store::commit() { exec("COMMIT"); }
-void Store::rollback() noexcept {
-    if (db_ && !sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+void Store::begin()
+{
+    exec("BEGIN IMMEDIATE");
+}
+void Store::commit()
+{
+    exec("COMMIT");
+}
+void Store::rollback() noexcept
+{
+    if (m_db && !sqlite3_get_autocommit(m_db))
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
 namespace {
-void runOnce(sqlite3_stmt* s, sqlite3* db, const char* what) {
+void runOnce(sqlite3_stmt *s, sqlite3 *db, const char *what)
+{
     const int rc = sqlite3_step(s);
     sqlite3_reset(s);
     sqlite3_clear_bindings(s);
-    if (rc != SQLITE_DONE) throw StoreError(std::string(what) + ": " + sqlite3_errmsg(db));
+    if (rc != SQLITE_DONE)
+        throw StoreError(std::string(what) + ": " + sqlite3_errmsg(db));
 }
 } // namespace
 
-void Store::openPoll(const std::string& user, int64_t pollId, int layout, const std::string& code, bool oneVote) {
-    bindText(openPoll_, 1, user);
-    sqlite3_bind_int64(openPoll_, 2, pollId);
-    sqlite3_bind_int(openPoll_, 3, layout);
-    bindText(openPoll_, 4, code);
-    sqlite3_bind_int(openPoll_, 5, oneVote ? 1 : 0);
-    runOnce(openPoll_, db_, "open poll");
-    bindText(dropDevices_, 1, user);
-    runOnce(dropDevices_, db_, "clear devices");
+void Store::openPoll(const std::string &user, int64_t pollId, int layout, const std::string &code,
+                     bool oneVote)
+{
+    bindText(m_openPoll, 1, user);
+    sqlite3_bind_int64(m_openPoll, 2, pollId);
+    sqlite3_bind_int(m_openPoll, 3, layout);
+    bindText(m_openPoll, 4, code);
+    sqlite3_bind_int(m_openPoll, 5, oneVote ? 1 : 0);
+    runOnce(m_openPoll, m_db, "open poll");
+    bindText(m_dropDevices, 1, user);
+    runOnce(m_dropDevices, m_db, "clear devices");
 }
 
-void Store::closePoll(const std::string& user) {
-    bindText(closePoll_, 1, user);
-    runOnce(closePoll_, db_, "close poll");
+void Store::closePoll(const std::string &user)
+{
+    bindText(m_closePoll, 1, user);
+    runOnce(m_closePoll, m_db, "close poll");
 }
 
-bool Store::addVote(const std::string& user, int64_t pollId, int answer, const std::string& device, int64_t nowMs) {
-    if (answer < 0 || answer >= kMaxAnswers) throw StoreError("answer out of range");
-    sqlite3_stmt* s = countVote_[answer];
+bool Store::addVote(const std::string &user, int64_t pollId, int answer, const std::string &device,
+                    int64_t nowMs)
+{
+    if (answer < 0 || answer >= kMaxAnswers)
+        throw StoreError("answer out of range");
+    sqlite3_stmt *s = m_countVote[answer];
     bindText(s, 1, user);
     sqlite3_bind_int64(s, 2, pollId);
-    runOnce(s, db_, "count vote");
-    if (sqlite3_changes(db_) != 1) return false;
-    bindText(putDevice_, 1, user);
-    bindText(putDevice_, 2, device);
-    sqlite3_bind_int64(putDevice_, 3, pollId);
-    sqlite3_bind_int64(putDevice_, 4, nowMs);
-    runOnce(putDevice_, db_, "store device");
+    runOnce(s, m_db, "count vote");
+    if (sqlite3_changes(m_db) != 1)
+        return false;
+    bindText(m_putDevice, 1, user);
+    bindText(m_putDevice, 2, device);
+    sqlite3_bind_int64(m_putDevice, 3, pollId);
+    sqlite3_bind_int64(m_putDevice, 4, nowMs);
+    runOnce(m_putDevice, m_db, "store device");
     return true;
 }
 
-} // namespace kelvora::server
+} // namespace kv::server

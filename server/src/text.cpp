@@ -1,28 +1,32 @@
-#include "text.hpp"
+#include "server/src/text.h"
 
 #include <cctype>
 #include <cstdint>
 
-namespace kelvora::server {
+namespace kv::server {
 
 namespace {
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
 // Code points of 0x80..0x9F in Windows-1252; the unassigned ones keep their value.
 constexpr uint16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
-void appendUtf8(std::string& out, uint32_t cp) {
+void appendUtf8(std::string &out, uint32_t cp)
+{
     if (cp < 0x80) {
         out += static_cast<char>(cp);
     } else if (cp < 0x800) {
@@ -41,28 +45,46 @@ void appendUtf8(std::string& out, uint32_t cp) {
 }
 
 // Decodes one code point; returns bytes consumed, 0 on invalid input.
-size_t decodeUtf8(std::string_view s, size_t i, uint32_t& cp) {
+size_t decodeUtf8(std::string_view s, size_t i, uint32_t &cp)
+{
     const auto b0 = static_cast<unsigned char>(s[i]);
     size_t n;
     uint32_t min;
-    if (b0 < 0x80) { cp = b0; return 1; }
-    if ((b0 & 0xE0) == 0xC0) { n = 2; cp = b0 & 0x1F; min = 0x80; }
-    else if ((b0 & 0xF0) == 0xE0) { n = 3; cp = b0 & 0x0F; min = 0x800; }
-    else if ((b0 & 0xF8) == 0xF0) { n = 4; cp = b0 & 0x07; min = 0x10000; }
-    else return 0;
-    if (i + n > s.size()) return 0;
+    if (b0 < 0x80) {
+        cp = b0;
+        return 1;
+    }
+    if ((b0 & 0xE0) == 0xC0) {
+        n = 2;
+        cp = b0 & 0x1F;
+        min = 0x80;
+    } else if ((b0 & 0xF0) == 0xE0) {
+        n = 3;
+        cp = b0 & 0x0F;
+        min = 0x800;
+    } else if ((b0 & 0xF8) == 0xF0) {
+        n = 4;
+        cp = b0 & 0x07;
+        min = 0x10000;
+    } else
+        return 0;
+    if (i + n > s.size())
+        return 0;
     for (size_t k = 1; k < n; ++k) {
         const auto b = static_cast<unsigned char>(s[i + k]);
-        if ((b & 0xC0) != 0x80) return 0;
+        if ((b & 0xC0) != 0x80)
+            return 0;
         cp = (cp << 6) | (b & 0x3F);
     }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        return 0;
     return n;
 }
 
 } // namespace
 
-std::optional<std::string> percentDecode(std::string_view in) {
+std::optional<std::string> percentDecode(std::string_view in)
+{
     std::string out;
     out.reserve(in.size());
     for (size_t i = 0; i < in.size(); ++i) {
@@ -70,10 +92,12 @@ std::optional<std::string> percentDecode(std::string_view in) {
         if (c == '+') {
             out += ' ';
         } else if (c == '%') {
-            if (i + 2 >= in.size()) return std::nullopt;
+            if (i + 2 >= in.size())
+                return std::nullopt;
             const int hi = hexValue(in[i + 1]);
             const int lo = hexValue(in[i + 2]);
-            if (hi < 0 || lo < 0) return std::nullopt;
+            if (hi < 0 || lo < 0)
+                return std::nullopt;
             out += static_cast<char>(hi * 16 + lo);
             i += 2;
         } else {
@@ -83,66 +107,84 @@ std::optional<std::string> percentDecode(std::string_view in) {
     return out;
 }
 
-std::string cp1252ToUtf8(std::string_view bytes) {
+std::string cp1252ToUtf8(std::string_view bytes)
+{
     std::string out;
     out.reserve(bytes.size() * 2);
     for (const char ch : bytes) {
         const auto b = static_cast<unsigned char>(ch);
-        if (b < 0x80) out += ch;
-        else if (b < 0xA0) appendUtf8(out, kCp1252High[b - 0x80]);
-        else appendUtf8(out, b);
+        if (b < 0x80)
+            out += ch;
+        else if (b < 0xA0)
+            appendUtf8(out, kCp1252High[b - 0x80]);
+        else
+            appendUtf8(out, b);
     }
     return out;
 }
 
-bool isValidUtf8(std::string_view s) {
+bool isValidUtf8(std::string_view s)
+{
     uint32_t cp;
     for (size_t i = 0; i < s.size();) {
         const size_t n = decodeUtf8(s, i, cp);
-        if (n == 0) return false;
+        if (n == 0)
+            return false;
         i += n;
     }
     return true;
 }
 
-size_t utf8Length(std::string_view s) {
+size_t utf8Length(std::string_view s)
+{
     size_t n = 0;
     for (const char c : s)
-        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++n;
+        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80)
+            ++n;
     return n;
 }
 
-bool hasControlChars(std::string_view s) {
+bool hasControlChars(std::string_view s)
+{
     uint32_t cp;
     for (size_t i = 0; i < s.size();) {
         const size_t n = decodeUtf8(s, i, cp);
-        if (n == 0) return true; // not UTF-8 at all: treat as unusable
-        if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0)) return true;
+        if (n == 0)
+            return true; // not UTF-8 at all: treat as unusable
+        if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0))
+            return true;
         i += n;
     }
     return false;
 }
 
-Params::Get Params::one(const std::string& name, std::string& out) const {
+Params::Get Params::one(const std::string &name, std::string &out) const
+{
     const auto it = values.find(name);
-    if (it == values.end() || it->second.empty()) return Get::Missing;
-    if (it->second.size() > 1) return Get::Duplicate;
+    if (it == values.end() || it->second.empty())
+        return Get::Missing;
+    if (it->second.size() > 1)
+        return Get::Duplicate;
     out = it->second.front();
     return Get::Ok;
 }
 
-std::optional<Params> parseQuery(std::string_view query, Charset cs) {
+std::optional<Params> parseQuery(std::string_view query, Charset cs)
+{
     Params p;
     size_t start = 0;
     while (start <= query.size()) {
         size_t end = query.find('&', start);
-        if (end == std::string_view::npos) end = query.size();
+        if (end == std::string_view::npos)
+            end = query.size();
         const std::string_view part = query.substr(start, end - start);
         if (!part.empty()) {
             const size_t eq = part.find('=');
             auto name = percentDecode(part.substr(0, eq));
-            auto value = percentDecode(eq == std::string_view::npos ? std::string_view{} : part.substr(eq + 1));
-            if (!name || !value) return std::nullopt;
+            auto value =
+                percentDecode(eq == std::string_view::npos ? std::string_view{} : part.substr(eq + 1));
+            if (!name || !value)
+                return std::nullopt;
             if (cs == Charset::Windows1252) {
                 *name = cp1252ToUtf8(*name);
                 *value = cp1252ToUtf8(*value);
@@ -162,51 +204,87 @@ struct JsonReader {
     std::string_view s;
     size_t i = 0;
 
-    void ws() {
-        while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' || s[i] == '\r')) ++i;
+    void ws()
+    {
+        while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' || s[i] == '\r'))
+            ++i;
     }
-    bool eat(char c) {
+    bool eat(char c)
+    {
         ws();
-        if (i < s.size() && s[i] == c) { ++i; return true; }
+        if (i < s.size() && s[i] == c) {
+            ++i;
+            return true;
+        }
         return false;
     }
-    bool hex4(uint32_t& v) {
-        if (i + 4 > s.size()) return false;
+    bool hex4(uint32_t &v)
+    {
+        if (i + 4 > s.size())
+            return false;
         v = 0;
         for (int k = 0; k < 4; ++k) {
             const int h = hexValue(s[i++]);
-            if (h < 0) return false;
+            if (h < 0)
+                return false;
             v = v * 16 + static_cast<uint32_t>(h);
         }
         return true;
     }
-    std::optional<std::string> string() {
-        if (!eat('"')) return std::nullopt;
+    std::optional<std::string> string()
+    {
+        if (!eat('"'))
+            return std::nullopt;
         std::string out;
         while (i < s.size()) {
             const char c = s[i++];
-            if (c == '"') return isValidUtf8(out) ? std::optional(out) : std::nullopt;
-            if (static_cast<unsigned char>(c) < 0x20) return std::nullopt;
-            if (c != '\\') { out += c; continue; }
-            if (i >= s.size()) return std::nullopt;
+            if (c == '"')
+                return isValidUtf8(out) ? std::optional(out) : std::nullopt;
+            if (static_cast<unsigned char>(c) < 0x20)
+                return std::nullopt;
+            if (c != '\\') {
+                out += c;
+                continue;
+            }
+            if (i >= s.size())
+                return std::nullopt;
             const char e = s[i++];
             switch (e) {
-            case '"': out += '"'; break;
-            case '\\': out += '\\'; break;
-            case '/': out += '/'; break;
-            case 'b': out += '\b'; break;
-            case 'f': out += '\f'; break;
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
+            case '"':
+                out += '"';
+                break;
+            case '\\':
+                out += '\\';
+                break;
+            case '/':
+                out += '/';
+                break;
+            case 'b':
+                out += '\b';
+                break;
+            case 'f':
+                out += '\f';
+                break;
+            case 'n':
+                out += '\n';
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            case 't':
+                out += '\t';
+                break;
             case 'u': {
                 uint32_t cp;
-                if (!hex4(cp)) return std::nullopt;
+                if (!hex4(cp))
+                    return std::nullopt;
                 if (cp >= 0xD800 && cp < 0xDC00) {
                     uint32_t lo;
-                    if (i + 2 > s.size() || s[i] != '\\' || s[i + 1] != 'u') return std::nullopt;
+                    if (i + 2 > s.size() || s[i] != '\\' || s[i + 1] != 'u')
+                        return std::nullopt;
                     i += 2;
-                    if (!hex4(lo) || lo < 0xDC00 || lo > 0xDFFF) return std::nullopt;
+                    if (!hex4(lo) || lo < 0xDC00 || lo > 0xDFFF)
+                        return std::nullopt;
                     cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
                 } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
                     return std::nullopt;
@@ -214,23 +292,33 @@ struct JsonReader {
                 appendUtf8(out, cp);
                 break;
             }
-            default: return std::nullopt;
+            default:
+                return std::nullopt;
             }
         }
         return std::nullopt;
     }
-    std::optional<std::string> scalar() {
+    std::optional<std::string> scalar()
+    {
         ws();
-        if (i >= s.size()) return std::nullopt;
-        if (s[i] == '"') return string();
+        if (i >= s.size())
+            return std::nullopt;
+        if (s[i] == '"')
+            return string();
         const size_t b = i;
-        while (i < s.size() && (std::isalnum(static_cast<unsigned char>(s[i])) || s[i] == '-' || s[i] == '+' || s[i] == '.')) ++i;
+        while (
+            i < s.size()
+            && (std::isalnum(static_cast<unsigned char>(s[i])) || s[i] == '-' || s[i] == '+' || s[i] == '.'))
+            ++i;
         const std::string lit(s.substr(b, i - b));
-        if (lit.empty()) return std::nullopt;
-        if (lit == "true" || lit == "false" || lit == "null") return lit;
+        if (lit.empty())
+            return std::nullopt;
+        if (lit == "true" || lit == "false" || lit == "null")
+            return lit;
         // A number: digits with optional sign, fraction and exponent.
         for (const char c : lit)
-            if (!(std::isdigit(static_cast<unsigned char>(c)) || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E'))
+            if (!(std::isdigit(static_cast<unsigned char>(c)) || c == '-' || c == '+' || c == '.' || c == 'e'
+                  || c == 'E'))
                 return std::nullopt;
         return lit;
     }
@@ -238,37 +326,57 @@ struct JsonReader {
 
 } // namespace
 
-std::optional<std::map<std::string, std::string>> parseFlatJsonObject(std::string_view json) {
+std::optional<std::map<std::string, std::string>> parseFlatJsonObject(std::string_view json)
+{
     JsonReader r{json};
     std::map<std::string, std::string> out;
-    if (!r.eat('{')) return std::nullopt;
+    if (!r.eat('{'))
+        return std::nullopt;
     if (!r.eat('}')) {
         do {
             auto key = r.string();
-            if (!key || !r.eat(':')) return std::nullopt;
+            if (!key || !r.eat(':'))
+                return std::nullopt;
             auto value = r.scalar();
-            if (!value) return std::nullopt;
-            if (!out.emplace(std::move(*key), std::move(*value)).second) return std::nullopt; // duplicate key
+            if (!value)
+                return std::nullopt;
+            if (!out.emplace(std::move(*key), std::move(*value)).second)
+                return std::nullopt; // duplicate key
         } while (r.eat(','));
-        if (!r.eat('}')) return std::nullopt;
+        if (!r.eat('}'))
+            return std::nullopt;
     }
     r.ws();
-    if (r.i != json.size()) return std::nullopt;
+    if (r.i != json.size())
+        return std::nullopt;
     return out;
 }
 
-std::string jsonString(std::string_view s) {
-    static const char* hex = "0123456789abcdef";
+std::string jsonString(std::string_view s)
+{
+    static const char *hex = "0123456789abcdef";
     std::string out = "\"";
     for (const char c : s) {
         const auto b = static_cast<unsigned char>(c);
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        case '<': out += "\\u003c"; break; // harmless inside script-free JSON, safe if ever inlined
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '<':
+            out += "\\u003c";
+            break; // harmless inside script-free JSON, safe if ever inlined
         default:
             if (b < 0x20) {
                 out += "\\u00";
@@ -283,22 +391,28 @@ std::string jsonString(std::string_view s) {
     return out;
 }
 
-bool isValidUserId(std::string_view id) {
+bool isValidUserId(std::string_view id)
+{
     return !id.empty() && isValidUtf8(id) && utf8Length(id) <= 64 && !hasControlChars(id);
 }
 
-std::string toLowerAscii(std::string_view s) {
+std::string toLowerAscii(std::string_view s)
+{
     std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    for (char &c : out)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
     return out;
 }
 
-std::string trimAscii(std::string_view s) {
+std::string trimAscii(std::string_view s)
+{
     size_t b = 0, e = s.size();
-    while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r' || s[b] == '\n')) ++b;
-    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r' || s[e - 1] == '\n')) --e;
+    while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r' || s[b] == '\n'))
+        ++b;
+    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r' || s[e - 1] == '\n'))
+        --e;
     return std::string(s.substr(b, e - b));
 }
 
-} // namespace kelvora::server
+} // namespace kv::server

@@ -6,7 +6,7 @@
 
 #include "core/recdef.h"
 #include "net/server_access.h"
-#include "tests/server/server_fixture.hpp"
+#include "tests/server/server_fixture.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ const std::string kIdUtf8 = "Müller&Co #1?";
 const QString kId = QString::fromUtf8(kIdUtf8.c_str());
 const QString kPw = QStringLiteral("pä ss&w=rt");
 
-class ClientWithPollServer : public kelvora::test::ServerFixture {
+class ClientWithPollServer : public kv::test::ServerFixture {
 protected:
     void SetUp() override
     {
@@ -35,8 +35,8 @@ protected:
 
     int vote(int device, const std::string &answer, const std::string &code)
     {
-        kelvora::test::HttpClient phone(port());
-        phone.cookie = kelvora::test::deviceCookie(device);
+        kv::test::HttpClient phone(port());
+        phone.cookie = kv::test::deviceCookie(device);
         return phone.postJson("/api/vote", voteJson(answer, code, kIdUtf8)).status;
     }
 

@@ -1,29 +1,32 @@
 // The audience side: voting rules, device cookies, concurrency, restarts and
 // requests that are too large or malformed.
-#include "server_fixture.hpp"
-
 #include <atomic>
 #include <thread>
 #include <vector>
 
-using namespace kelvora::test;
+#include "tests/server/server_fixture.h"
+
+using namespace kv::test;
 
 namespace {
 
 class Voting : public ServerFixture {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ServerFixture::SetUp();
         startServer();
     }
-    int vote(const std::string& cookie, const std::string& answer, const std::string& code = "") {
+    int vote(const std::string &cookie, const std::string &answer, const std::string &code = "")
+    {
         HttpClient phone(port());
         phone.cookie = cookie;
         return phone.postJson("/api/vote", voteJson(answer, code)).status;
     }
 };
 
-TEST_F(Voting, OnlyWhileThePollIsOpen) {
+TEST_F(Voting, OnlyWhileThePollIsOpen)
+{
     HttpClient phone(port());
     HttpResponse r = phone.postJson("/api/vote", voteJson("A"));
     EXPECT_EQ(r.status, 409);
@@ -39,7 +42,8 @@ TEST_F(Voting, OnlyWhileThePollIsOpen) {
     EXPECT_EQ(counts(), "1-0-0-0-0-");
 }
 
-TEST_F(Voting, OnlyAnswersOfTheLayout) {
+TEST_F(Voting, OnlyAnswersOfTheLayout)
+{
     ASSERT_EQ(openPoll("&st=3"), "Ready for Voting");
     EXPECT_EQ(vote(deviceCookie(1), "D"), 400);
     EXPECT_EQ(vote(deviceCookie(2), "3"), 400);
@@ -51,7 +55,8 @@ TEST_F(Voting, OnlyAnswersOfTheLayout) {
     EXPECT_EQ(counts(), "1-0-2-0-0-");
 }
 
-TEST_F(Voting, SessionCodeMustMatch) {
+TEST_F(Voting, SessionCodeMustMatch)
+{
     ASSERT_EQ(openPoll("&st=2&sid=Kurs42"), "Ready for Voting");
     EXPECT_NE(getText("/api/poll?id=lehrer").find("\"needsCode\":true"), std::string::npos);
     HttpClient phone(port());
@@ -69,7 +74,8 @@ TEST_F(Voting, SessionCodeMustMatch) {
     EXPECT_EQ(vote(deviceCookie(2), "B", "egal"), 200);
 }
 
-TEST_F(Voting, OneVotePerDeviceAndOpening) {
+TEST_F(Voting, OneVotePerDeviceAndOpening)
+{
     ASSERT_EQ(openPoll("&st=4&eid=1"), "Ready for Voting");
     HttpClient phone(port());
     phone.cookie = deviceCookie(1);
@@ -89,7 +95,8 @@ TEST_F(Voting, OneVotePerDeviceAndOpening) {
     EXPECT_EQ(counts(), "0-0-1-0-0-");
 }
 
-TEST_F(Voting, DeviceWaitsBetweenVotesWithoutOneVoteRule) {
+TEST_F(Voting, DeviceWaitsBetweenVotesWithoutOneVoteRule)
+{
     ASSERT_EQ(openPoll("&st=4"), "Ready for Voting"); // the fixture's interval is 300 ms
     HttpClient phone(port());
     phone.cookie = deviceCookie(1);
@@ -108,7 +115,8 @@ TEST_F(Voting, DeviceWaitsBetweenVotesWithoutOneVoteRule) {
     EXPECT_EQ(counts(), "1-1-0-1-0-");
 }
 
-TEST_F(Voting, FloodFromOneDeviceCountsOnce) {
+TEST_F(Voting, FloodFromOneDeviceCountsOnce)
+{
     stopServer();
     startServer(60'000);
     ASSERT_EQ(openPoll("&st=2"), "Ready for Voting");
@@ -125,7 +133,8 @@ TEST_F(Voting, FloodFromOneDeviceCountsOnce) {
     EXPECT_EQ(counts(), "0-1-0-0-0-");
 }
 
-TEST_F(Voting, DeviceCookiesAreHandedOut) {
+TEST_F(Voting, DeviceCookiesAreHandedOut)
+{
     HttpClient browser(port());
     browser.keepCookies = false;
     const HttpResponse page = browser.get("/");
@@ -134,12 +143,12 @@ TEST_F(Voting, DeviceCookiesAreHandedOut) {
     EXPECT_NE(page.body.find("lang=\"de\""), std::string::npos);
     const std::string sc = page.header("set-cookie");
     EXPECT_EQ(sc.rfind("kv_device=", 0), 0u) << sc;
-    EXPECT_EQ(sc.find(';'), std::string("kv_device=").size() + 32) << sc;
+    EXPECT_EQ(sc.find(';'), std::string("kv_device=").size() + 64) << sc;
     EXPECT_NE(sc.find("HttpOnly"), std::string::npos);
     EXPECT_NE(sc.find("SameSite=Lax"), std::string::npos);
 
     // A valid cookie is kept; a malformed one is replaced.
-    browser.cookie = sc.substr(10, 32);
+    browser.cookie = sc.substr(10, 64);
     EXPECT_EQ(browser.get("/").header("set-cookie"), "");
     EXPECT_EQ(browser.get("/api/poll?id=lehrer").header("set-cookie"), "");
     browser.cookie = "not-a-device";
@@ -150,7 +159,8 @@ TEST_F(Voting, DeviceCookiesAreHandedOut) {
     EXPECT_NE(other.get("/").header("set-cookie"), sc);
 }
 
-TEST_F(Voting, VotesWithoutCookieCountPerAddress) {
+TEST_F(Voting, VotesWithoutCookieCountPerAddress)
+{
     ASSERT_EQ(openPoll("&st=4&eid=1"), "Ready for Voting");
     HttpClient a(port());
     a.keepCookies = false;
@@ -166,7 +176,8 @@ TEST_F(Voting, VotesWithoutCookieCountPerAddress) {
     EXPECT_EQ(counts(), "1-0-0-0-0-");
 }
 
-TEST_F(Voting, MalformedApiRequestsAreRefused) {
+TEST_F(Voting, MalformedApiRequestsAreRefused)
+{
     ASSERT_EQ(openPoll(), "Ready for Voting");
     HttpClient c(port());
     c.cookie = deviceCookie(1);
@@ -174,7 +185,8 @@ TEST_F(Voting, MalformedApiRequestsAreRefused) {
     EXPECT_EQ(c.postJson("/api/vote", "{\"id\":\"lehrer\"}").status, 400);
     EXPECT_EQ(c.postJson("/api/vote", "{\"id\":\"le\xFFhrer\",\"answer\":\"A\"}").status, 400);
     EXPECT_EQ(c.postJson("/api/vote", voteJson("A", "", "niemand")).status, 404);
-    EXPECT_EQ(c.post("/api/vote", "application/x-www-form-urlencoded", "id=lehrer&answer=A&answer=B").status, 400);
+    EXPECT_EQ(c.post("/api/vote", "application/x-www-form-urlencoded", "id=lehrer&answer=A&answer=B").status,
+              400);
     EXPECT_EQ(c.post("/api/vote", "text/xml", "<vote/>").status, 400);
     EXPECT_EQ(c.get("/api/vote").status, 405);
     EXPECT_EQ(c.get("/api/poll").status, 400);
@@ -186,17 +198,20 @@ TEST_F(Voting, MalformedApiRequestsAreRefused) {
     EXPECT_EQ(counts(), "0-0-0-1-0-");
 }
 
-TEST_F(Voting, OversizedRequestsAreRejectedAndNothingBreaks) {
+TEST_F(Voting, OversizedRequestsAreRejectedAndNothingBreaks)
+{
     ASSERT_EQ(openPoll(), "Ready for Voting");
     {
         HttpClient c(port());
         c.cookie = deviceCookie(1);
-        const std::string big = "{\"id\":\"lehrer\",\"answer\":\"A\",\"pad\":\"" + std::string(5000, 'x') + "\"}";
+        const std::string big =
+            "{\"id\":\"lehrer\",\"answer\":\"A\",\"pad\":\"" + std::string(5000, 'x') + "\"}";
         EXPECT_EQ(c.postJson("/api/vote", big).status, 413);
     }
     {
         HttpClient c(port());
-        const HttpResponse r = c.raw("GET / HTTP/1.1\r\nHost: x\r\nX-Pad: " + std::string(64 * 1024, 'p') + "\r\n\r\n");
+        const HttpResponse r =
+            c.raw("GET / HTTP/1.1\r\nHost: x\r\nX-Pad: " + std::string(64 * 1024, 'p') + "\r\n\r\n");
         EXPECT_GE(r.status, 400);
         EXPECT_LT(r.status, 500);
     }
@@ -206,14 +221,15 @@ TEST_F(Voting, OversizedRequestsAreRejectedAndNothingBreaks) {
         EXPECT_GE(r.status, 400);
         EXPECT_LT(r.status, 500);
     }
-    {   // Chunked body without a length: cut off at the limit as well.
+    { // Chunked body without a length: cut off at the limit as well.
         HttpClient c(port());
         std::string req = "POST /api/vote HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
                           "Transfer-Encoding: chunked\r\n\r\n";
         const std::string chunk(3000, ' ');
         char size[16];
         std::snprintf(size, sizeof size, "%zx\r\n", chunk.size());
-        for (int i = 0; i < 2; ++i) req += size + chunk + "\r\n";
+        for (int i = 0; i < 2; ++i)
+            req += size + chunk + "\r\n";
         req += "0\r\n\r\n";
         EXPECT_EQ(c.raw(req).status, 413);
     }
@@ -221,7 +237,8 @@ TEST_F(Voting, OversizedRequestsAreRejectedAndNothingBreaks) {
     EXPECT_EQ(counts(), "0-1-0-0-0-");
 }
 
-TEST_F(Voting, ConcurrentVotesAreCountedExactly) {
+TEST_F(Voting, ConcurrentVotesAreCountedExactly)
+{
     ASSERT_EQ(openPoll("&st=5&eid=1"), "Ready for Voting");
     constexpr int kThreads = 8, kDevicesPerThread = 60;
     std::atomic<int> ok{0}, other{0};
@@ -235,11 +252,13 @@ TEST_F(Voting, ConcurrentVotesAreCountedExactly) {
                 const std::string answer(1, static_cast<char>('A' + n % 5));
                 (phone.postJson("/api/vote", voteJson(answer)).status == 200 ? ok : other)++;
                 // Each device tries a second time; that must never count.
-                if (phone.postJson("/api/vote", voteJson(answer)).status != 409) other++;
+                if (phone.postJson("/api/vote", voteJson(answer)).status != 409)
+                    other++;
             }
         });
     }
-    for (auto& th : threads) th.join();
+    for (auto &th : threads)
+        th.join();
     EXPECT_EQ(ok.load(), kThreads * kDevicesPerThread);
     EXPECT_EQ(other.load(), 0);
     constexpr int each = kThreads * kDevicesPerThread / 5;
@@ -247,15 +266,17 @@ TEST_F(Voting, ConcurrentVotesAreCountedExactly) {
     EXPECT_EQ(counts(), e + "-" + e + "-" + e + "-" + e + "-" + e + "-");
 }
 
-TEST_F(Voting, RestartDuringAnOpenPollLosesNothing) {
+TEST_F(Voting, RestartDuringAnOpenPollLosesNothing)
+{
     ASSERT_EQ(openPoll("&st=3&sid=abc&eid=1"), "Ready for Voting");
     const std::string before = getText("/api/poll?id=lehrer");
-    for (int i = 0; i < 30; ++i) ASSERT_EQ(vote(deviceCookie(i), std::string(1, 'A' + i % 3), "abc"), 200);
+    for (int i = 0; i < 30; ++i)
+        ASSERT_EQ(vote(deviceCookie(i), std::string(1, 'A' + i % 3), "abc"), 200);
     EXPECT_EQ(counts(), "10-10-10-0-0-");
 
     stopServer();
-    {   // What was answered as counted is in the database.
-        kelvora::server::Store store(dbPath_, true);
+    { // What was answered as counted is in the database.
+        kv::server::Store store(m_dbPath, true);
         const auto polls = store.polls();
         ASSERT_EQ(polls.size(), 1u);
         EXPECT_TRUE(polls[0].open);
@@ -272,7 +293,8 @@ TEST_F(Voting, RestartDuringAnOpenPollLosesNothing) {
     EXPECT_EQ(getText("/kv_user_exists.php?id=lehrer&pw=geheim"), "User exists");
 }
 
-TEST_F(Voting, WaitRuleSurvivesARestart) {
+TEST_F(Voting, WaitRuleSurvivesARestart)
+{
     stopServer();
     startServer(60'000);
     ASSERT_EQ(openPoll("&st=2"), "Ready for Voting");

@@ -8,7 +8,7 @@
 #include <string>
 #include <unordered_map>
 
-namespace kelvora::server {
+namespace kv::server {
 
 enum class HashCost {
     Interactive, // libsodium's OPSLIMIT/MEMLIMIT_INTERACTIVE: for real accounts
@@ -18,8 +18,8 @@ enum class HashCost {
 // Must be called once before anything else of libsodium is used.
 void initCrypto();
 
-std::string hashPassword(const std::string& password, HashCost cost);
-bool verifyPassword(const std::string& hash, const std::string& password);
+std::string hashPassword(const std::string &password, HashCost cost);
+bool verifyPassword(const std::string &hash, const std::string &password);
 
 // 16 random bytes (128 bit) as 32 lower-case hex characters.
 std::string randomToken128();
@@ -31,21 +31,21 @@ std::string randomPassword(size_t length);
 class LoginCache {
 public:
     explicit LoginCache(std::chrono::seconds ttl);
-    bool check(const std::string& user, const std::string& password);
-    void remember(const std::string& user, const std::string& password);
-    void forget(const std::string& user);
+    bool check(const std::string &user, const std::string &password);
+    void remember(const std::string &user, const std::string &password);
+    void forget(const std::string &user);
 
 private:
     struct Entry {
         unsigned char digest[32];
         std::chrono::steady_clock::time_point expires;
     };
-    void digest(const std::string& user, const std::string& password, unsigned char out[32]) const;
+    void digest(const std::string &user, const std::string &password, unsigned char out[32]) const;
 
-    std::chrono::seconds ttl_;
-    unsigned char key_[32];
-    std::mutex mu_;
-    std::unordered_map<std::string, Entry> entries_;
+    std::chrono::seconds m_ttl;
+    unsigned char m_key[32];
+    std::mutex m_mutex;
+    std::unordered_map<std::string, Entry> m_entries;
 };
 
-} // namespace kelvora::server
+} // namespace kv::server

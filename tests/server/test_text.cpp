@@ -1,12 +1,13 @@
 // Decoding of what arrives in URLs and bodies: percent escapes, Windows-1252,
 // UTF-8 checks, query splitting and the small JSON reader.
-#include "text.hpp"
-
 #include <gtest/gtest.h>
 
-using namespace kelvora::server;
+#include "server/src/text.h"
 
-TEST(PercentDecode, DecodesEscapesAndPlusAndRejectsBrokenEscapes) {
+using namespace kv::server;
+
+TEST(PercentDecode, DecodesEscapesAndPlusAndRejectsBrokenEscapes)
+{
     EXPECT_EQ(percentDecode("a%20b+c%2B%25"), "a b c+%");
     EXPECT_EQ(percentDecode("%fc%FC"), "\xFC\xFC");
     EXPECT_EQ(percentDecode("%00x"), std::string("\0x", 2));
@@ -16,7 +17,8 @@ TEST(PercentDecode, DecodesEscapesAndPlusAndRejectsBrokenEscapes) {
     EXPECT_FALSE(percentDecode("%%"));
 }
 
-TEST(Cp1252, MapsLatin1AndTheWindowsRangeToUtf8) {
+TEST(Cp1252, MapsLatin1AndTheWindowsRangeToUtf8)
+{
     EXPECT_EQ(cp1252ToUtf8("M\xFCller"), "Müller");
     EXPECT_EQ(cp1252ToUtf8("\x80\x8A\x9F\x93\x94"), "€ŠŸ“”");
     EXPECT_EQ(cp1252ToUtf8("\xDF\xFF\xA0"), "ßÿ\u00A0");
@@ -26,19 +28,21 @@ TEST(Cp1252, MapsLatin1AndTheWindowsRangeToUtf8) {
     EXPECT_EQ(cp1252ToUtf8("\xC3\xBC"), "Ã¼");
 }
 
-TEST(Utf8, ValidatesAndCountsCodePoints) {
+TEST(Utf8, ValidatesAndCountsCodePoints)
+{
     EXPECT_TRUE(isValidUtf8("Müller €𝄞"));
     EXPECT_FALSE(isValidUtf8("M\xFCller"));
-    EXPECT_FALSE(isValidUtf8("\xC0\xAF"));       // overlong '/'
-    EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));   // surrogate
-    EXPECT_FALSE(isValidUtf8("\xE2\x82"));       // cut short
+    EXPECT_FALSE(isValidUtf8("\xC0\xAF"));     // overlong '/'
+    EXPECT_FALSE(isValidUtf8("\xED\xA0\x80")); // surrogate
+    EXPECT_FALSE(isValidUtf8("\xE2\x82"));     // cut short
     EXPECT_EQ(utf8Length("Müller€"), 7u);
     EXPECT_TRUE(hasControlChars("a\tb"));
     EXPECT_TRUE(hasControlChars("a\u0085b"));
     EXPECT_FALSE(hasControlChars("Müller & Co"));
 }
 
-TEST(UserIds, AcceptOrdinaryNamesOnly) {
+TEST(UserIds, AcceptOrdinaryNamesOnly)
+{
     EXPECT_TRUE(isValidUserId("Müller&Co"));
     EXPECT_TRUE(isValidUserId(std::string(64, 'x')));
     EXPECT_FALSE(isValidUserId(std::string(65, 'x')));
@@ -47,7 +51,8 @@ TEST(UserIds, AcceptOrdinaryNamesOnly) {
     EXPECT_FALSE(isValidUserId("M\xFCller"));
 }
 
-TEST(ParseQuery, SplitsDecodesAndKeepsDuplicates) {
+TEST(ParseQuery, SplitsDecodesAndKeepsDuplicates)
+{
     auto q = parseQuery("id=M%FCller%26Co&pw=a+b&&flag&x=1&x=2", Charset::Windows1252);
     ASSERT_TRUE(q);
     std::string v;
@@ -67,8 +72,10 @@ TEST(ParseQuery, SplitsDecodesAndKeepsDuplicates) {
     EXPECT_EQ(u->values.at("id").front(), "Müller");
 }
 
-TEST(FlatJson, ReadsStringsNumbersAndEscapes) {
-    auto j = parseFlatJsonObject(R"( {"id":"M\u00fcller \"x\"","answer":2,"ok":true,"code":null,"e":"\ud834\udd1e"} )");
+TEST(FlatJson, ReadsStringsNumbersAndEscapes)
+{
+    auto j = parseFlatJsonObject(
+        R"( {"id":"M\u00fcller \"x\"","answer":2,"ok":true,"code":null,"e":"\ud834\udd1e"} )");
     ASSERT_TRUE(j);
     EXPECT_EQ(j->at("id"), "Müller \"x\"");
     EXPECT_EQ(j->at("answer"), "2");
@@ -78,14 +85,16 @@ TEST(FlatJson, ReadsStringsNumbersAndEscapes) {
     EXPECT_TRUE(parseFlatJsonObject("{}"));
 }
 
-TEST(FlatJson, RejectsWhatIsNotAFlatObject) {
-    for (const char* bad : {"", "[]", "{", "{\"a\":}", "{\"a\":1,}", "{\"a\":1} x", "{\"a\":{\"b\":1}}",
+TEST(FlatJson, RejectsWhatIsNotAFlatObject)
+{
+    for (const char *bad : {"", "[]", "{", "{\"a\":}", "{\"a\":1,}", "{\"a\":1} x", "{\"a\":{\"b\":1}}",
                             "{\"a\":[1]}", "{\"a\":\"\x01\"}", "{\"a\":\"\\ud834\"}", "{\"a\":1,\"a\":2}",
                             "{\"a\":\"\xFC\"}", "{\"a\":\"\\x\"}", "{a:1}"})
         EXPECT_FALSE(parseFlatJsonObject(bad)) << bad;
 }
 
-TEST(JsonString, EscapesForJson) {
+TEST(JsonString, EscapesForJson)
+{
     EXPECT_EQ(jsonString("a\"b\\c\n\x01<"), "\"a\\\"b\\\\c\\n\\u0001\\u003c\"");
     EXPECT_EQ(jsonString("gezählt"), "\"gezählt\"");
     auto back = parseFlatJsonObject("{\"k\":" + jsonString("x\"\\\n\x02 ü") + "}");

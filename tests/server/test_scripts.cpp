@@ -1,26 +1,29 @@
 // The four scripts the lecturer's client calls, over real HTTP.
-#include "server_fixture.hpp"
+#include "tests/server/server_fixture.h"
 
-using namespace kelvora::test;
+using namespace kv::test;
 
 namespace {
 
 class Scripts : public ServerFixture {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ServerFixture::SetUp();
         addUser("Müller&Co", "pässwort€");
         startServer();
     }
 };
 
-TEST_F(Scripts, UserExistsOnlyWithTheRightPassword) {
+TEST_F(Scripts, UserExistsOnlyWithTheRightPassword)
+{
     const HttpResponse ok = get("/kv_user_exists.php?id=lehrer&pw=geheim");
     EXPECT_EQ(ok.status, 200);
     EXPECT_EQ(ok.body, "User exists");
     EXPECT_EQ(ok.header("content-type"), "text/plain; charset=windows-1252");
 
-    for (const char* q : {"id=lehrer&pw=falsch", "id=lehrer&pw=", "id=niemand&pw=geheim", "id=lehrer&pw=GEHEIM"}) {
+    for (const char *q :
+         {"id=lehrer&pw=falsch", "id=lehrer&pw=", "id=niemand&pw=geheim", "id=lehrer&pw=GEHEIM"}) {
         const HttpResponse r = get(std::string("/kv_user_exists.php?") + q);
         EXPECT_EQ(r.status, 200) << q;
         EXPECT_EQ(r.body, "Unknown user or wrong password") << q;
@@ -31,14 +34,16 @@ TEST_F(Scripts, UserExistsOnlyWithTheRightPassword) {
     EXPECT_EQ(getText("/kv_user_exists.php?id=lehrer&pw=geheim&lang=de&x"), "User exists");
 }
 
-TEST_F(Scripts, RememberedLoginDoesNotLetOtherPasswordsIn) {
+TEST_F(Scripts, RememberedLoginDoesNotLetOtherPasswordsIn)
+{
     EXPECT_EQ(getText("/kv_user_exists.php?id=lehrer&pw=geheim"), "User exists");
     EXPECT_EQ(getText("/kv_user_exists.php?id=lehrer&pw=geheim2"), "Unknown user or wrong password");
     EXPECT_EQ(getText("/kv_set.php?id=lehrer&pw=geheimX&st=4"), "Unknown user or wrong password");
     EXPECT_EQ(getText("/kv_user_exists.php?id=lehrer&pw=geheim"), "User exists");
 }
 
-TEST_F(Scripts, ResultsBeforeAndAfterPolls) {
+TEST_F(Scripts, ResultsBeforeAndAfterPolls)
+{
     EXPECT_EQ(counts(), "0-0-0-0-0-");
     const HttpResponse unknown = get("/kv_result_simple.php?id=niemand");
     EXPECT_EQ(unknown.status, 200);
@@ -47,7 +52,7 @@ TEST_F(Scripts, ResultsBeforeAndAfterPolls) {
 
     EXPECT_EQ(openPoll("&st=5"), "Ready for Voting");
     HttpClient phone(port());
-    for (const char* a : {"A", "C", "E"}) {
+    for (const char *a : {"A", "C", "E"}) {
         phone.cookie = deviceCookie(a[0]);
         EXPECT_EQ(phone.postJson("/api/vote", voteJson(a)).status, 200);
     }
@@ -62,12 +67,14 @@ TEST_F(Scripts, ResultsBeforeAndAfterPolls) {
     EXPECT_EQ(counts(), "0-0-0-0-0-");
 }
 
-TEST_F(Scripts, SetAcceptsOnlyKnownLayoutsAndCredentials) {
-    for (const char* st : {"2", "3", "4", "5", "9"}) EXPECT_EQ(openPoll(std::string("&st=") + st), "Ready for Voting");
+TEST_F(Scripts, SetAcceptsOnlyKnownLayoutsAndCredentials)
+{
+    for (const char *st : {"2", "3", "4", "5", "9"})
+        EXPECT_EQ(openPoll(std::string("&st=") + st), "Ready for Voting");
     EXPECT_EQ(getText("/api/poll?id=lehrer").find("\"layout\":9") != std::string::npos, true);
 
     getText("/kv_reset.php?id=lehrer&pw=geheim");
-    for (const char* st : {"0", "1", "6", "8", "10", "", "4x", "a", "-4", "%34%34"}) {
+    for (const char *st : {"0", "1", "6", "8", "10", "", "4x", "a", "-4", "%34%34"}) {
         const HttpResponse r = get(std::string("/kv_set.php?id=lehrer&pw=geheim&st=") + st);
         EXPECT_EQ(r.status, 200) << st;
         EXPECT_NE(r.body, "Ready for Voting") << st;
@@ -83,7 +90,8 @@ TEST_F(Scripts, SetAcceptsOnlyKnownLayoutsAndCredentials) {
     EXPECT_NE(getText("/api/poll?id=lehrer").find("\"open\":false"), std::string::npos);
 }
 
-TEST_F(Scripts, ResetNeedsTheRightPassword) {
+TEST_F(Scripts, ResetNeedsTheRightPassword)
+{
     ASSERT_EQ(openPoll(), "Ready for Voting");
     EXPECT_EQ(getText("/kv_reset.php?id=lehrer&pw=falsch"), "Unknown user or wrong password");
     EXPECT_NE(getText("/api/poll?id=lehrer").find("\"open\":true"), std::string::npos);
@@ -91,13 +99,14 @@ TEST_F(Scripts, ResetNeedsTheRightPassword) {
     EXPECT_NE(getText("/api/poll?id=lehrer").find("\"open\":false"), std::string::npos);
 }
 
-TEST_F(Scripts, YesNoPollCountsInTheFirstTwoPlaces) {
+TEST_F(Scripts, YesNoPollCountsInTheFirstTwoPlaces)
+{
     ASSERT_EQ(openPoll("&st=9"), "Ready for Voting");
     HttpClient phone(port());
     const std::string poll = phone.get("/api/poll?id=lehrer").body;
     EXPECT_NE(poll.find("\"answers\":[\"Ja\",\"Nein\"]"), std::string::npos) << poll;
     int n = 0;
-    for (const char* a : {"Ja", "Nein", "Ja", "ja", "1"}) {
+    for (const char *a : {"Ja", "Nein", "Ja", "ja", "1"}) {
         phone.cookie = deviceCookie(++n);
         EXPECT_EQ(phone.postJson("/api/vote", voteJson(a)).status, 200) << a;
     }
@@ -107,7 +116,8 @@ TEST_F(Scripts, YesNoPollCountsInTheFirstTwoPlaces) {
     EXPECT_EQ(counts(), "3-2-0-0-0-");
 }
 
-TEST_F(Scripts, Windows1252EncodedIdsAndPasswords) {
+TEST_F(Scripts, Windows1252EncodedIdsAndPasswords)
+{
     // "Müller&Co" / "pässwort€" as the client sends them: cp1252 bytes, percent-encoded.
     const std::string id = "M%FCller%26Co";
     const std::string pw = "p%E4sswort%80";
@@ -131,8 +141,9 @@ TEST_F(Scripts, Windows1252EncodedIdsAndPasswords) {
     EXPECT_EQ(getText("/kv_result_simple.php?id=" + id), "0-1-0-0-0-");
 }
 
-TEST_F(Scripts, MalformedQueriesGetAnErrorText) {
-    for (const char* target : {"/kv_result_simple.php?id=%", "/kv_user_exists.php?id=le%zzhrer&pw=geheim",
+TEST_F(Scripts, MalformedQueriesGetAnErrorText)
+{
+    for (const char *target : {"/kv_result_simple.php?id=%", "/kv_user_exists.php?id=le%zzhrer&pw=geheim",
                                "/kv_set.php?id=lehrer&pw=geheim&st=4%"}) {
         const HttpResponse r = get(target);
         EXPECT_EQ(r.status, 200) << target;

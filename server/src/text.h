@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace kelvora::server {
+namespace kv::server {
 
 // Decodes %XX escapes and '+' (space). Returns nullopt for a broken escape.
 std::optional<std::string> percentDecode(std::string_view in);
@@ -36,7 +36,7 @@ struct Params {
 
     enum class Get { Ok, Missing, Duplicate };
     // Looks up a parameter that may appear at most once.
-    Get one(const std::string& name, std::string& out) const;
+    Get one(const std::string &name, std::string &out) const;
 };
 std::optional<Params> parseQuery(std::string_view query, Charset cs);
 
@@ -53,4 +53,4 @@ bool isValidUserId(std::string_view id);
 std::string toLowerAscii(std::string_view s);
 std::string trimAscii(std::string_view s);
 
-} // namespace kelvora::server
+} // namespace kv::server

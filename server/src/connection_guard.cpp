@@ -1,0 +1,153 @@
+#include "server/src/connection_guard.h"
+
+#include <algorithm>
+#include <sys/socket.h>
+
+namespace kv::server {
+
+ConnectionGuard::ConnectionGuard(Limits limits) : m_limits(limits) {}
+
+ConnectionGuard::~ConnectionGuard()
+{
+    stop();
+}
+
+void ConnectionGuard::start()
+{
+    if (m_thread.joinable())
+        return;
+    m_stopping = false;
+    m_thread = std::thread([this] { loop(); });
+}
+
+void ConnectionGuard::stop()
+{
+    if (!m_thread.joinable())
+        return;
+    {
+        std::lock_guard l(m_mutex);
+        m_stopping = true;
+    }
+    m_wake.notify_all();
+    m_thread.join();
+}
+
+bool ConnectionGuard::admit(const std::string &address)
+{
+    std::lock_guard l(m_mutex);
+    const auto it = m_addresses.find(address);
+    if (it == m_addresses.end())
+        return true;
+    return it->second.connections < m_limits.perAddress
+           && it->second.unfinished < m_limits.unfinishedPerAddress;
+}
+
+void ConnectionGuard::setPhase(Entry &e, Phase phase, Clock::time_point now)
+{
+    PerAddress &a = m_addresses[e.address];
+    if (e.phase == Phase::Unfinished)
+        --a.unfinished;
+    if (phase == Phase::Unfinished)
+        ++a.unfinished;
+    e.phase = phase;
+    switch (phase) {
+    case Phase::Unfinished:
+        e.deadline = now + m_limits.requestDeadline;
+        break;
+    case Phase::Busy:
+        e.deadline = Clock::time_point::max();
+        break;
+    case Phase::Idle:
+        e.deadline = now + m_limits.idleDeadline;
+        break;
+    }
+}
+
+ConnectionGuard::Entry *ConnectionGuard::opened(const std::string &address, int fd)
+{
+    std::lock_guard l(m_mutex);
+    Entry &e = m_connections.emplace_back();
+    e.self = std::prev(m_connections.end());
+    e.address = address;
+    e.fd = fd;
+    e.deadline = Clock::now() + m_limits.requestDeadline;
+    PerAddress &a = m_addresses[address];
+    ++a.connections;
+    ++a.unfinished;
+    return &e;
+}
+
+void ConnectionGuard::headerDone(Entry *e)
+{
+    if (!e)
+        return;
+    std::lock_guard l(m_mutex);
+    // A new request on a kept-alive connection: the deadline for the whole request starts now.
+    if (e->phase != Phase::Unfinished)
+        setPhase(*e, Phase::Unfinished, Clock::now());
+}
+
+void ConnectionGuard::dispatched(Entry *e)
+{
+    if (!e)
+        return;
+    std::lock_guard l(m_mutex);
+    setPhase(*e, Phase::Busy, Clock::now());
+}
+
+void ConnectionGuard::finished(Entry *e)
+{
+    if (!e)
+        return;
+    std::lock_guard l(m_mutex);
+    setPhase(*e, Phase::Idle, Clock::now());
+}
+
+void ConnectionGuard::closed(Entry *e)
+{
+    if (!e)
+        return;
+    std::lock_guard l(m_mutex);
+    const auto a = m_addresses.find(e->address);
+    if (a != m_addresses.end()) {
+        --a->second.connections;
+        if (e->phase == Phase::Unfinished)
+            --a->second.unfinished;
+        if (a->second.connections == 0)
+            m_addresses.erase(a);
+    }
+    m_connections.erase(e->self);
+}
+
+size_t ConnectionGuard::closeOverdue(Clock::time_point now)
+{
+    std::lock_guard l(m_mutex);
+    size_t n = 0;
+    for (Entry &e : m_connections) {
+        if (e.shut || e.deadline > now)
+            continue;
+        // The HTTP library reports a connection closed before it closes its socket, and that
+        // report waits for this mutex: the descriptor still belongs to this connection.
+        ::shutdown(e.fd, SHUT_RDWR);
+        e.shut = true;
+        ++n;
+    }
+    return n;
+}
+
+void ConnectionGuard::loop()
+{
+    const auto step = std::clamp(std::min(m_limits.requestDeadline, m_limits.idleDeadline) / 4,
+                                 std::chrono::milliseconds(20), std::chrono::milliseconds(1000));
+    std::unique_lock l(m_mutex);
+    while (!m_stopping) {
+        m_wake.wait_for(l, step);
+        if (m_stopping)
+            break;
+        l.unlock();
+        closeOverdue(Clock::now());
+        l.lock();
+    }
+}
+
+} // namespace kv::server

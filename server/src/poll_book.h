@@ -1,0 +1,115 @@
+// The polls of all accounts, their device records and the voting rules, without HTTP and without
+// threads. One object owns the truth: what the database holds (the committed state) and, on top
+// of it, the changes accepted but not yet written (the current state, which new requests are
+// checked against). The server guards it with one mutex.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "server/src/store.h"
+
+namespace kv::server {
+
+struct DeviceState {
+    int64_t pollId = 0;
+    int64_t lastVoteMs = 0;
+};
+
+struct PollState {
+    int64_t pollId = 0;
+    bool open = false;
+    int layout = 0;
+    std::string code;
+    bool oneVote = false;
+    std::array<int64_t, kMaxAnswers> counts{};
+    std::unordered_map<std::string, DeviceState> devices; // devices that voted in this poll
+};
+
+// One accepted change, as the writer stores it.
+struct Change {
+    enum class Kind { Open, Close, Vote };
+    Kind kind = Kind::Vote;
+    std::string user;
+    int64_t pollId = 0; // Open: the new poll; Vote: the poll voted in
+    int layout = 0;
+    std::string code;
+    bool oneVote = false;
+    int answer = 0;
+    std::string device;
+    int64_t nowMs = 0;
+};
+
+enum class VoteResult { Accepted, Unknown, Closed, NoSuchAnswer, CodeMissing, CodeWrong, Already, Wait };
+
+struct VoteDecision {
+    VoteResult result = VoteResult::Unknown;
+    std::string answerName; // Accepted: the answer's name
+    int64_t waitMs = 0;     // Wait: how long the device must still wait
+    Change change;          // Accepted: what the writer must store
+};
+
+// What the audience page shows one device.
+struct PollView {
+    bool open = false;
+    int64_t pollId = 0;
+    int layout = 0;
+    std::vector<std::string> answers;
+    bool needsCode = false;
+    bool oneVote = false;
+    bool voted = false;
+    int64_t waitMs = 0;
+};
+
+// Layouts: 2..5 answers A.., 9 = Ja/Nein.
+bool validLayout(int layout);
+std::vector<std::string> answerNames(int layout);
+
+class PollBook {
+public:
+    explicit PollBook(int64_t voteIntervalMs);
+
+    // Fills the book from the database: accounts, polls and the devices of each current poll.
+    void load(const std::vector<UserRecord> &users, const std::vector<PollRecord> &polls,
+              const std::vector<DeviceRecord> &devices);
+    bool hasUser(const std::string &user) const { return m_accounts.count(user) != 0; }
+
+    std::optional<PollView> view(const std::string &user, const std::string &device, int64_t nowMs) const;
+    // The counts committed to the database: only these are ever reported.
+    std::optional<std::array<int64_t, kMaxAnswers>> counts(const std::string &user) const;
+    const PollState *current(const std::string &user) const;
+    const PollState *committed(const std::string &user) const;
+
+    // Each checks the rules against the current state and, when the change is accepted, applies it
+    // there. The caller hands the change to the writer in the same order.
+    VoteDecision vote(const std::string &user, std::string_view answer, std::string_view code,
+                      const std::string &device, int64_t nowMs);
+    std::optional<Change> open(const std::string &user, int layout, const std::string &code, bool oneVote);
+    std::optional<Change> close(const std::string &user);
+
+    // The writer stored these changes.
+    void commit(const std::vector<Change> &batch);
+    // The writer could not store a batch; `pending` are the changes accepted after it, still
+    // queued. The current state becomes the committed one with the pending changes replayed on
+    // top; a pending vote whose poll was never stored no longer holds. Returns, for each pending
+    // change, whether it still holds (those that do not must be dropped and answered so).
+    std::vector<bool> fail(const std::vector<const Change *> &pending);
+
+private:
+    struct Account {
+        PollState committed;
+        PollState current;
+    };
+    // Applies a change to one state; false when a vote's poll is not the open one there.
+    static bool apply(PollState &state, const Change &change);
+
+    int64_t m_voteIntervalMs;
+    std::unordered_map<std::string, Account> m_accounts;
+};
+
+} // namespace kv::server

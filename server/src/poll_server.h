@@ -1,0 +1,108 @@
+// The poll server: the lecturer's four scripts, the audience page and its JSON API over
+// libmicrohttpd. The handlers here are thin: the rules live in the poll book, every change is
+// stored by the writer before it is answered, passwords are checked by the login queue, and the
+// connection guard keeps floods from one address from locking others out.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "server/src/connection_guard.h"
+#include "server/src/device_tokens.h"
+#include "server/src/front_door.h"
+#include "server/src/login_queue.h"
+#include "server/src/passwords.h"
+#include "server/src/poll_book.h"
+#include "server/src/store.h"
+#include "server/src/writer.h"
+
+struct MHD_Daemon;
+struct MHD_Connection;
+
+namespace kv::server {
+
+struct ServerConfig {
+    std::string dbPath = "kelvora-server.db";
+    std::string bindAddress = "0.0.0.0";
+    uint16_t port = 8090;           // 0 = any free port
+    int64_t voteIntervalMs = 10000; // wait between two votes of a device (polls without eid)
+    unsigned threads = 2;           // libmicrohttpd worker threads, each with its own epoll loop
+    bool fullSync = true;           // SQLite synchronous=FULL instead of NORMAL
+    int busyTimeoutMs = 5000;       // how long a write waits for a database another program holds
+    HashCost unknownUserHashCost = HashCost::Interactive; // cost of the decoy check for unknown IDs
+    size_t maxBodyBytes = 4096;
+    size_t connectionMemoryBytes = 16 * 1024; // per connection in libmicrohttpd
+    size_t maxHeaderBytes = 8 * 1024;         // request line + headers
+    unsigned connectionLimit = 8000;
+    unsigned idleTimeoutSeconds = 120; // no byte at all for this long closes a connection
+    ConnectionGuard::Limits connections;
+    LoginQueue::Limits logins;
+};
+
+struct Reply;
+struct RequestContext;
+
+class PollServer {
+public:
+    explicit PollServer(ServerConfig config);
+    ~PollServer();
+    PollServer(const PollServer &) = delete;
+    PollServer &operator=(const PollServer &) = delete;
+
+    // Opens the database, loads the state and starts listening. Throws on failure, among others
+    // when the port is in use.
+    void start();
+    // Finishes pending writes, answers them, and closes everything.
+    void stop();
+    uint16_t port() const { return m_port; }
+    const ServerConfig &config() const { return m_config; }
+    bool running() const { return m_daemon != nullptr; }
+
+private:
+    friend struct HttpGlue;
+
+    // Each returns true when ctx.reply is ready, false when the connection is suspended and
+    // another thread fills in the reply and resumes it.
+    bool handle(RequestContext &ctx, MHD_Connection *conn);
+    bool script(RequestContext &ctx, MHD_Connection *conn, std::string_view path, std::string_view query);
+    bool apiPoll(RequestContext &ctx, MHD_Connection *conn, std::string_view query);
+    bool apiVote(RequestContext &ctx, MHD_Connection *conn);
+
+    // Runs `then(suspended)` once the password is right: at once when a recent check is
+    // remembered, otherwise on the login queue's thread with the connection suspended.
+    bool withLogin(RequestContext &ctx, MHD_Connection *conn, const std::string &id,
+                   const std::string &password, std::function<bool(bool)> then);
+    bool checkPassword(const std::string &id, const std::string &password);
+    bool acceptOpen(RequestContext &ctx, MHD_Connection *conn, bool suspended, const std::string &id,
+                    int layout, const std::string &code, bool oneVote);
+    bool acceptClose(RequestContext &ctx, MHD_Connection *conn, bool suspended, const std::string &id);
+    // Hands an accepted change to the writer (m_stateMutex held); the connection stays suspended
+    // until the writer answers: `committed` once stored, otherwise that it was not stored.
+    void submitChange(RequestContext &ctx, MHD_Connection *conn, bool suspended, Change change,
+                      Reply committed);
+    std::string deviceOf(RequestContext &ctx, MHD_Connection *conn);
+    int listenSocket();
+
+    ServerConfig m_config;
+    std::unique_ptr<Store> m_store;
+    std::unique_ptr<DeviceTokens> m_tokens;
+    MHD_Daemon *m_daemon = nullptr;
+    uint16_t m_port = 0;
+
+    std::mutex m_stateMutex; // guards m_book; taken before the writer's queue
+    PollBook m_book;
+    std::unordered_map<std::string, std::string> m_passwordHashes; // read at start, not changed
+    std::unique_ptr<Writer> m_writer;
+
+    LoginCache m_logins;
+    std::string m_decoyHash; // checked for unknown IDs so they take as long as known ones
+    LoginQueue m_loginQueue;
+    ConnectionGuard m_guard;
+    std::unique_ptr<FrontDoor> m_frontDoor;
+};
+
+} // namespace kv::server

@@ -1,0 +1,125 @@
+#include "server/src/writer.h"
+
+#include <cstdio>
+
+namespace kv::server {
+
+Writer::Writer(Store &store, PollBook &book, std::mutex &bookMutex)
+    : m_store(store), m_book(book), m_bookMutex(bookMutex)
+{}
+
+Writer::~Writer()
+{
+    stop();
+}
+
+void Writer::start()
+{
+    if (m_thread.joinable())
+        return;
+    m_stopping = false;
+    m_thread = std::thread([this] { loop(); });
+}
+
+void Writer::stop()
+{
+    if (!m_thread.joinable())
+        return;
+    {
+        std::lock_guard l(m_queueMutex);
+        m_stopping = true;
+    }
+    m_wake.notify_all();
+    m_thread.join();
+}
+
+bool Writer::submit(Change change, Done done)
+{
+    {
+        std::lock_guard l(m_queueMutex);
+        if (m_stopping || !m_thread.joinable())
+            return false;
+        m_queue.push_back(Job{std::move(change), std::move(done)});
+    }
+    m_wake.notify_one();
+    return true;
+}
+
+bool Writer::store(const std::deque<Job> &batch)
+{
+    try {
+        m_store.begin();
+        for (const Job &j : batch) {
+            const Change &c = j.change;
+            switch (c.kind) {
+            case Change::Kind::Open:
+                m_store.openPoll(c.user, c.pollId, c.layout, c.code, c.oneVote);
+                break;
+            case Change::Kind::Close:
+                m_store.closePoll(c.user);
+                break;
+            case Change::Kind::Vote:
+                // The book accepted the vote for the open poll; a database that says otherwise
+                // was changed behind the server's back, and the batch is not stored.
+                if (!m_store.addVote(c.user, c.pollId, c.answer, c.device, c.nowMs))
+                    throw StoreError("the poll of a vote is not open in the database");
+                break;
+            }
+        }
+        m_store.commit();
+        return true;
+    } catch (const std::exception &e) {
+        m_store.rollback();
+        std::fprintf(stderr, "kelvora-server: storing %zu change(s) failed: %s\n", batch.size(), e.what());
+        return false;
+    }
+}
+
+void Writer::loop()
+{
+    for (;;) {
+        std::deque<Job> batch;
+        {
+            std::unique_lock l(m_queueMutex);
+            m_wake.wait(l, [&] { return !m_queue.empty() || m_stopping; });
+            if (m_queue.empty())
+                return;
+            batch.swap(m_queue);
+        }
+        const bool ok = store(batch);
+        std::vector<Done> dropped;
+        {
+            std::lock_guard book(m_bookMutex);
+            if (ok) {
+                std::vector<Change> changes;
+                changes.reserve(batch.size());
+                for (Job &j : batch)
+                    changes.push_back(std::move(j.change));
+                m_book.commit(changes);
+            } else {
+                // New changes are accepted only under the book's mutex, so the queue cannot grow
+                // while the book replays it.
+                std::lock_guard queue(m_queueMutex);
+                std::vector<const Change *> pending;
+                pending.reserve(m_queue.size());
+                for (const Job &j : m_queue)
+                    pending.push_back(&j.change);
+                const std::vector<bool> holds = m_book.fail(pending);
+                std::deque<Job> kept;
+                for (size_t i = 0; i < m_queue.size(); ++i) {
+                    if (holds[i])
+                        kept.push_back(std::move(m_queue[i]));
+                    else
+                        dropped.push_back(std::move(m_queue[i].done));
+                }
+                m_queue.swap(kept);
+            }
+        }
+        for (Job &j : batch)
+            j.done(ok ? Outcome::Committed : Outcome::Failed);
+        for (Done &d : dropped)
+            d(Outcome::Dropped);
+    }
+}
+
+} // namespace kv::server

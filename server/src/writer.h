@@ -1,0 +1,61 @@
+// The one thread that writes accepted changes to the database. Changes are stored in the order
+// they were accepted; all that arrived meanwhile go into one transaction (group commit), and
+// nobody hears of a change before its commit is done. When a commit fails, the poll book is told,
+// so that memory and database agree again, and every change gets the outcome it really had.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "server/src/poll_book.h"
+#include "server/src/store.h"
+
+namespace kv::server {
+
+class Writer {
+public:
+    enum class Outcome {
+        Committed, // stored
+        Failed,    // its transaction failed: not stored
+        Dropped,   // not stored because a change it built on was not (a vote in a poll whose opening failed)
+    };
+    using Done = std::function<void(Outcome)>;
+
+    // `bookMutex` guards `book`; the writer takes it to report commits and failures.
+    Writer(Store &store, PollBook &book, std::mutex &bookMutex);
+    ~Writer();
+    Writer(const Writer &) = delete;
+    Writer &operator=(const Writer &) = delete;
+
+    void start();
+    // Stores and answers what is queued, then ends the thread.
+    void stop();
+
+    // Queues a change the book has just accepted; the caller holds bookMutex, so the queue keeps
+    // the order of acceptance. `done` runs on the writer thread, without locks. False (and `done`
+    // never runs) when the writer is stopping.
+    bool submit(Change change, Done done);
+
+private:
+    struct Job {
+        Change change;
+        Done done;
+    };
+    void loop();
+    bool store(const std::deque<Job> &batch);
+
+    Store &m_store;
+    PollBook &m_book;
+    std::mutex &m_bookMutex;
+
+    std::mutex m_queueMutex; // taken after m_bookMutex
+    std::condition_variable m_wake;
+    std::deque<Job> m_queue;
+    bool m_stopping = false;
+    std::thread m_thread;
+};
+
+} // namespace kv::server
