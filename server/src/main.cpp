@@ -29,6 +29,9 @@ const char *kUsage = R"(Usage: kelvora-server [options]
 Options:
   --port N               TCP port (default 8090)
   --bind ADDR            address to listen on (default 0.0.0.0)
+  --public-url URL       base of the audience's link when the server sits behind a
+                         reverse proxy or has a public name, e.g. https://polls.example.org/
+                         (default: http://<LAN address>:<port>/)
   --db FILE              SQLite database (default kelvora-server.db)
   --demo-password PW     password of the demo account (created on first start)
   --vote-interval-ms N   wait between two votes of one device, polls without
@@ -124,6 +127,16 @@ int main(int argc, char **argv)
             config.port = static_cast<uint16_t>(number(value(), 0, 65535, "--port"));
         } else if (a == "--bind") {
             config.bindAddress = value();
+        } else if (a == "--public-url") {
+            config.publicUrl = value();
+            const bool web =
+                config.publicUrl.rfind("http://", 0) == 0 || config.publicUrl.rfind("https://", 0) == 0;
+            if (!web || config.publicUrl.size() > 1000
+                || config.publicUrl.find_first_of(" \t\r\n\"<>?#") != std::string::npos)
+                usageError(
+                    "--public-url must be an http:// or https:// URL without blanks, query or fragment");
+            if (config.publicUrl.back() != '/')
+                config.publicUrl += '/';
         } else if (a == "--db") {
             config.dbPath = value();
         } else if (a == "--demo-password") {
@@ -223,24 +236,12 @@ int main(int argc, char **argv)
         server.start();
         const unsigned port = server.port();
 
-        std::string host = config.bindAddress;
-        if (host == "0.0.0.0" || host == "::")
-            host = lanAddress();
-        if (host.find(':') != std::string::npos)
-            host = "[" + host + "]";
-        std::string idParam;
-        for (const unsigned char c : firstUser) { // percent-encode the ID as UTF-8
-            if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
-                idParam += static_cast<char>(c);
-            } else {
-                char buf[4];
-                std::snprintf(buf, sizeof buf, "%%%02X", c);
-                idParam += buf;
-            }
-        }
-        const std::string audienceUrl = "http://" + host + ":" + std::to_string(port) + "/?id=" + idParam;
-        const std::string clientHost =
-            config.bindAddress == "0.0.0.0" || config.bindAddress == "::" ? "127.0.0.1" : (host);
+        const std::string audienceUrl = server.audienceLink(firstUser);
+        std::string clientHost = config.bindAddress;
+        if (clientHost == "0.0.0.0" || clientHost == "::")
+            clientHost = "127.0.0.1";
+        else if (clientHost.find(':') != std::string::npos)
+            clientHost = "[" + clientHost + "]";
         std::cout << "\n";
         if (!demoNote.empty())
             std::cout << demoNote << "\n\n";

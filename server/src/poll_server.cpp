@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "server/src/console.h"
 #include "server/src/http_request.h"
 #include "server/src/page.h"
 #include "server/src/text.h"
@@ -481,6 +482,13 @@ bool PollServer::handle(RequestContext &ctx, MHD_Connection *conn)
         }
         return apiPoll(ctx, conn, query);
     }
+    if (path == "/api/join") {
+        if (!get && !head) {
+            ctx.reply = apiError(405, "invalid", "Nur GET ist erlaubt.");
+            return true;
+        }
+        return apiJoin(ctx, query);
+    }
     if (path == "/api/vote") {
         if (!post) {
             ctx.reply = apiError(405, "invalid", "Nur POST ist erlaubt.");
@@ -672,6 +680,43 @@ bool PollServer::script(RequestContext &ctx, MHD_Connection *conn, std::string_v
 
 // ---------------------------------------------------------------------------
 // The audience API (UTF-8 throughout)
+
+std::string audienceBase(const std::string &publicUrl, const std::string &bindAddress, uint16_t port,
+                         const std::function<std::string()> &lanAddress)
+{
+    if (!publicUrl.empty())
+        return publicUrl.back() == '/' ? publicUrl : publicUrl + "/";
+    std::string host = bindAddress;
+    if (host == "0.0.0.0" || host == "::")
+        host = lanAddress();
+    if (host.find(':') != std::string::npos)
+        host = "[" + host + "]";
+    return "http://" + host + ":" + std::to_string(port) + "/";
+}
+
+std::string PollServer::audienceLink(const std::string &id) const
+{
+    return audienceBase(m_config.publicUrl, m_config.bindAddress, m_port, lanAddress)
+           + "?id=" + percentEncode(id);
+}
+
+// Where the audience of a user ID votes, for the lecturer's client to show in the lecture hall.
+// The client sends the ID as it sends it to the scripts, percent-encoded Windows-1252.
+bool PollServer::apiJoin(RequestContext &ctx, std::string_view query)
+{
+    const auto q = parseQuery(query, Charset::Windows1252);
+    std::string id, err;
+    if (!q || !required(*q, "id", id, err)) {
+        ctx.reply = apiError(400, "invalid", "Bitte geben Sie eine ID an.");
+        return true;
+    }
+    if (m_passwordHashes.find(id) == m_passwordHashes.end()) {
+        ctx.reply = apiError(404, "unknown", "Diese ID ist nicht bekannt.");
+        return true;
+    }
+    ctx.reply = jsonReply(200, "{\"ok\":true,\"link\":" + jsonString(audienceLink(id)) + "}");
+    return true;
+}
 
 bool PollServer::apiPoll(RequestContext &ctx, MHD_Connection *conn, std::string_view query)
 {

@@ -41,7 +41,16 @@ struct ServerConfig {
     unsigned idleTimeoutSeconds = 120; // no byte at all for this long closes a connection
     ConnectionGuard::Limits connections;
     LoginQueue::Limits logins;
+    // The base of the audience's links, ending in "/", when the server sits behind a reverse
+    // proxy or has a public name ("https://polls.example.org/"). Empty: the address it listens on,
+    // or its LAN address when it listens on all of them, with its port.
+    std::string publicUrl;
 };
+
+// The base of the audience's links: `publicUrl` when given, else "http://HOST:PORT/" with the
+// bind address, or `lanAddress()` for a server that listens on every address.
+std::string audienceBase(const std::string &publicUrl, const std::string &bindAddress, uint16_t port,
+                         const std::function<std::string()> &lanAddress);
 
 struct Reply;
 struct RequestContext;
@@ -59,6 +68,8 @@ public:
     // Finishes pending writes, answers them, and closes everything.
     void stop();
     uint16_t port() const { return m_port; }
+    // The link the audience of `id` opens (UTF-8 ID), e.g. "http://192.168.1.20:8090/?id=demo".
+    std::string audienceLink(const std::string &id) const;
     const ServerConfig &config() const { return m_config; }
     bool running() const { return m_daemon != nullptr; }
 
@@ -70,6 +81,7 @@ private:
     bool handle(RequestContext &ctx, MHD_Connection *conn);
     bool script(RequestContext &ctx, MHD_Connection *conn, std::string_view path, std::string_view query);
     bool apiPoll(RequestContext &ctx, MHD_Connection *conn, std::string_view query);
+    bool apiJoin(RequestContext &ctx, std::string_view query);
     bool apiVote(RequestContext &ctx, MHD_Connection *conn);
 
     // Runs `then(suspended)` once the password is right: at once when a recent check is

@@ -12,6 +12,8 @@ namespace kv::server {
 
 // Decodes %XX escapes and '+' (space). Returns nullopt for a broken escape.
 std::optional<std::string> percentDecode(std::string_view in);
+// Every byte but A-Z a-z 0-9 - . _ ~ as %XX (uppercase hex), for a value in a link.
+std::string percentEncode(std::string_view bytes);
 
 // Maps every byte as Windows-1252 to UTF-8. The five unassigned bytes
 // (0x81, 0x8D, 0x8F, 0x90, 0x9D) become the C1 controls of the same value,

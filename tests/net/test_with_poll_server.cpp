@@ -106,3 +106,14 @@ TEST_F(ClientWithPollServer, RefusedStartAndUnknownIdAreShown)
 }
 
 } // namespace
+
+// The join link the server advertises reaches the client for an ID with "&", "#", "?", blanks and
+// an umlaut; an unknown ID gets none (the window then shows the fallback).
+TEST_F(ClientWithPollServer, TheServerTellsTheAudienceLink)
+{
+    const auto link = access->fetchJoinLink(kId);
+    ASSERT_TRUE(link.has_value());
+    EXPECT_EQ(*link, QStringLiteral("http://127.0.0.1:%1/?id=M%C3%BCller%26Co%20%231%3F").arg(port()));
+    EXPECT_FALSE(access->fetchJoinLink(QStringLiteral("niemand")).has_value());
+    EXPECT_TRUE(ui.messages.isEmpty());
+}

@@ -10,11 +10,13 @@
 #include <QScreen>
 #include <QTimer>
 #include <QtTest>
+#include <functional>
 #include <memory>
 
 #include "core/recdef.h"
 #include "core/series.h"
 #include "tests/support/window_fixture.h"
+#include "ui/common/join_link_panel.h"
 #include "ui/presentation/page_layout.h"
 #include "ui/presentation/showf.h"
 
@@ -82,7 +84,7 @@ class ShowWindowTest : public QObject {
 
     void saveShot(const QString &name)
     {
-        const QByteArray dir = qgetenv("KELVORA_SHOT_DIR");
+        const QByteArray dir = qgetenv("KELVORA_SHOTS");
         if (!dir.isEmpty())
             show->grab().save(QString::fromLocal8Bit(dir) + QLatin1Char('/') + name);
     }
@@ -135,10 +137,11 @@ private slots:
         QStringList captions;
         for (QAction *a : show->contextMenu()->actions())
             captions << (a->isSeparator() ? QStringLiteral("-") : a->text());
-        QCOMPARE(captions, (QStringList{"Zurück", "-", "Fragen && Antworten nacheinander",
-                                        "Umfrage automatisch starten", "-", "Große Schrift",
-                                        "Leere Zwischenseiten", "Buttons anzeigen", "-",
-                                        "Session Code eingeben", "-", "Springe zu Frage ..."}));
+        QCOMPARE(captions,
+                 (QStringList{"Zurück", "-", "Fragen && Antworten nacheinander",
+                              "Umfrage automatisch starten", "-", "Große Schrift", "Leere Zwischenseiten",
+                              "Buttons anzeigen", "-", "Session Code eingeben", "-", "Springe zu Frage ...",
+                              "-", "Abstimm-Link anzeigen"}));
     }
 
     void aPresentationFromQuestionToTheEnd()
@@ -419,7 +422,7 @@ private slots:
 
     void screenshotsAtFullHd()
     {
-        // The page as the lecture hall sees it; saved when KELVORA_SHOT_DIR is set.
+        // The page as the lecture hall sees it; saved when KELVORA_SHOTS is set.
         show->resize(1920, 1080);
         IniDaten.CountdownZeigen = 1;
         startShown();
@@ -434,6 +437,53 @@ private slots:
         saveShot(QStringLiteral("result_1920.png"));
         QCOMPARE(image(1)->width(), 1605);
         QCOMPARE(show->grab().toImage().pixelColor(16 + 16 + 1599, 187 + 96 + 1), QColor(0, 0, 255));
+    }
+
+    // "Abstimm-Link anzeigen" (after the jump list) shows the server's link and the session code
+    // until the next click or key, which does nothing else: no stage changes, no poll request.
+    void theVotingLinkChangesNoStage()
+    {
+        fx->http.setHandler("/api/join", [](const auto &) {
+            return Response::text("{\"ok\":true,\"link\":\"http://192.168.3.3:8090/?id=prof\"}");
+        });
+        show->resize(1920, 1080);
+        startShown();
+        SessionCode = QStringLiteral("4711");
+        const QList<QAction *> actions = show->contextMenu()->actions();
+        const qsizetype jump = actions.indexOf(child<QMenu>("SpringezuFrage")->menuAction());
+        QVERIFY(actions.at(jump + 1)->isSeparator());
+        QCOMPARE(actions.at(jump + 2), action("AbstimmLinkanzeigen1"));
+        QCOMPARE(action("AbstimmLinkanzeigen1")->text(), QStringLiteral("Abstimm-Link anzeigen"));
+
+        const int stufe = show->logic().Stufe();
+        const int frage = show->logic().FrageNr();
+        auto *panel = show->findChild<JoinLinkPanel *>();
+        QVERIFY(panel);
+        const std::vector<std::function<void()>> closers = {
+            [&] { clickOn(panel); }, [&] { QTest::keyClick(show.get(), Qt::Key_Right); },
+            [&] { clickOn(box(1)); }};
+        for (const auto &closeIt : closers) {
+            action("AbstimmLinkanzeigen1")->trigger();
+            QVERIFY(panel->isVisible());
+            QCOMPARE(panel->link(), QStringLiteral("http://192.168.3.3:8090/?id=prof"));
+            QCOMPARE(panel->sessionCode(), QStringLiteral("4711"));
+            saveShot(QStringLiteral("join_link_1920.png"));
+            closeIt();
+            QVERIFY(!panel->isVisible());
+            QCOMPARE(show->logic().Stufe(), stufe);
+            QCOMPARE(show->logic().FrageNr(), frage);
+        }
+        QCOMPARE(paths(), std::vector<std::string>{"/api/join"}); // asked once in this showing
+    }
+
+    void theVotingLinkFallsBackWithoutTheServersAnswer()
+    {
+        startShown(); // the loopback server answers api/join with 404
+        action("AbstimmLinkanzeigen1")->trigger();
+        auto *panel = show->findChild<JoinLinkPanel *>();
+        QCOMPARE(panel->link(), fx->baseUrl() + "?id=prof");
+        QVERIFY(panel->sessionCode().isEmpty());
+        QVERIFY(fx->dialogs.shown.isEmpty());
     }
 
     void aFileWithoutQuestionsDoesNotOpen()

@@ -22,7 +22,7 @@ JoinPanelLayout joinPanelLayout(QSize panel, int modules)
     l.qr = QRect((panel.width() - qrPixels) / 2, margin, qrPixels, qrPixels);
     l.text = QRect(margin, l.qr.bottom() + 1, panel.width() - 2 * margin,
                    panel.height() - l.qr.bottom() - 1 - margin);
-    l.fontPixels = std::max(12, std::min(textHeight / 3, panel.width() / 30));
+    l.fontPixels = std::max(12, std::min(textHeight / 3, panel.width() / 22));
     return l;
 }
 
@@ -67,9 +67,14 @@ void JoinLinkPanel::paintEvent(QPaintEvent *)
     font.setBold(true);
     p.setFont(font);
     p.setPen(Qt::black);
+    // The session code beside the link, or under it when both do not fit on one line.
     QString text = m_link;
-    if (!m_sessionCode.isEmpty())
-        text += QStringLiteral("   Sitzungscode: ") + m_sessionCode;
+    if (!m_sessionCode.isEmpty()) {
+        const QString code = QStringLiteral("Sitzungscode: ") + m_sessionCode;
+        const QString oneLine = text + QStringLiteral("   ") + code;
+        text = p.fontMetrics().horizontalAdvance(oneLine) <= l.text.width() ? oneLine
+                                                                            : text + QLatin1Char('\n') + code;
+    }
     p.drawText(l.text, Qt::AlignCenter | Qt::TextWrapAnywhere, text);
 }
 

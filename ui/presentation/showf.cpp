@@ -20,6 +20,7 @@
 
 #include "core/recdef.h"
 #include "ui/common/accessible.h"
+#include "ui/common/reentry_guard.h"
 #include "ui/presentation/page_layout.h"
 
 namespace kv {
@@ -141,7 +142,7 @@ void BarImage::paintEvent(QPaintEvent *)
 
 TFshow::TFshow(WindowServices services, QWidget *parent)
     : QWidget(parent), m_services(std::move(services)),
-      m_logic(Fragen, IniDaten, Stimmen, m_services.server, m_services.dialogs)
+      m_logic(Fragen, IniDaten, Stimmen, m_services.server, m_services.dialogs), m_joinLink(m_services.server)
 {
     // Glyphs up to this size are rasterised once and cached; above the raster engine's default of
     // 64 px it fills every glyph's outline on every paint, which on a 4K projector takes tens of
@@ -245,6 +246,10 @@ TFshow::TFshow(WindowServices services, QWidget *parent)
     SpringezuFrage = PopupMenu1->addMenu(QStringLiteral("Springe zu Frage ..."));
     SpringezuFrage->setObjectName(QStringLiteral("SpringezuFrage"));
     SpringezuFrage->menuAction()->setObjectName(QStringLiteral("SpringezuFrage"));
+    PopupMenu1->addSeparator();
+    AbstimmLinkanzeigen1 = action("AbstimmLinkanzeigen1", QStringLiteral("Abstimm-Link anzeigen"), false);
+    m_joinPanel = new JoinLinkPanel(this);
+    m_joinPanel->hide();
 
     Timer1 = namedTimer(this, "Timer1", 50);
     weitertimer = namedTimer(this, "weitertimer", 50);
@@ -269,6 +274,7 @@ TFshow::TFshow(WindowServices services, QWidget *parent)
     toggle(WeieZwischenseiten1, &ShowLogic::toggleZwischenseiten);
     toggle(WeiterButton1, &ShowLogic::toggleButtonsZeigen);
     toggle(SessionCodeeingeben1, &ShowLogic::sessionCodeMenu);
+    connect(AbstimmLinkanzeigen1, &QAction::triggered, this, &TFshow::showJoinLink);
     connect(Timer1, &QTimer::timeout, this, &TFshow::Timer1Timer);
     connect(weitertimer, &QTimer::timeout, this, &TFshow::weitertimerTimer);
     connect(AnzeigeTimer, &QTimer::timeout, this, &TFshow::AnzeigeTimerTimer);
@@ -398,6 +404,8 @@ void TFshow::showEvent(QShowEvent *event)
     if (event->spontaneous()) // de-minimised, not shown
         return;
     m_logic.windowShown();
+    m_joinLink.newShowing();
+    m_joinPanel->hide();
     rebuildJumpList();
     setCheckMarks();
     setFocus(Qt::OtherFocusReason);
@@ -418,6 +426,7 @@ void TFshow::resizeEvent(QResizeEvent *event)
     m_logic.setClientSize(width(), height());
     m_logic.sizeChanged();
     showPage();
+    placeJoinPanel();
 }
 
 void TFshow::mousePressEvent(QMouseEvent *event)
@@ -442,6 +451,15 @@ void TFshow::contextMenuEvent(QContextMenuEvent *event)
 
 bool TFshow::eventFilter(QObject *watched, QEvent *event)
 {
+    // While the voting link is shown, the next click or key anywhere on the page only closes it.
+    if (m_joinPanel->isVisible()
+        && (event->type() == QEvent::KeyPress || event->type() == QEvent::MouseButtonPress
+            || event->type() == QEvent::MouseButtonDblClick)
+        && watched->isWidgetType() && static_cast<QWidget *>(watched)->window() == this) {
+        m_joinPanel->hide();
+        setFocus(Qt::OtherFocusReason);
+        return true;
+    }
     if (event->type() == QEvent::KeyPress && watched->isWidgetType()
         && static_cast<QWidget *>(watched)->window() == this)
         return handleKey(static_cast<QKeyEvent *>(event));
@@ -504,6 +522,30 @@ bool TFshow::handleKey(QKeyEvent *key)
         }
     }
     return false;
+}
+
+void TFshow::showJoinLink()
+{
+    ReentryGuard guard(m_joinLinkShowing);
+    if (!guard)
+        return;
+    m_joinPanel->setContent(m_joinLink.current(UserID), SessionCode);
+    placeJoinPanel();
+    m_joinPanel->show();
+    m_joinPanel->raise();
+    m_joinPanel->setFocus(Qt::OtherFocusReason);
+    // The fallback link is on screen at once; the server's own link replaces it when it arrives.
+    // It is asked once per showing of the presentation, never from a timer.
+    if (m_joinLink.needsFetch())
+        m_joinPanel->setContent(m_joinLink.fetch(UserID), SessionCode);
+}
+
+void TFshow::placeJoinPanel()
+{
+    // Centred on the page, most of its height, a little higher than wide.
+    const int h = height() * 9 / 10;
+    const int w = std::min(width() * 9 / 10, h * 5 / 6);
+    m_joinPanel->setGeometry((width() - w) / 2, (height() - h) / 2, w, h);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -601,6 +643,7 @@ void TFshow::showPage()
     } else if (!page.sessionPanelVisible) {
         Panel2->hide();
     }
+    m_joinPanel->raise(); // the voting link stays on top of whatever the page shows behind it
     syncTimers();
 }
 

@@ -8,6 +8,8 @@
 #include <QWidget>
 #include <array>
 
+#include "ui/common/join_link.h"
+#include "ui/common/join_link_panel.h"
 #include "ui/common/window_services.h"
 #include "ui/presentation/show_logic.h"
 
@@ -53,6 +55,9 @@ public:
     void Button2Click(); // "OK" of the session code
     void Button3Click(); // "Fenster schließen"
     void jumpTo(int k);  // an entry of "Springe zu Frage ..."
+    // "Abstimm-Link anzeigen": the audience's link and QR code over the page until the next click
+    // or key. Changes no stage and sends no poll request.
+    void showJoinLink();
     void Timer_nTimer(); // one second of a poll
     void AnzeigeTimerTimer();
     void Timer1Timer(); // the re-layout after a size change
@@ -77,6 +82,7 @@ private:
     void setCheckMarks();
     bool handleKey(QKeyEvent *key);
     void escapeFullScreen();
+    void placeJoinPanel();
     QRect screenGeometry() const;
 
     WindowServices m_services;
@@ -96,6 +102,10 @@ private:
     QAction *Zurck1, *FragenAntwortennacheinander1, *Umfrageautomatischstarten1, *GroeSchrift1,
         *WeieZwischenseiten1, *WeiterButton1, *SessionCodeeingeben1;
     QTimer *Timer1, *weitertimer, *AnzeigeTimer, *Timer_n;
+    QAction *AbstimmLinkanzeigen1;
+    JoinLinkSource m_joinLink;
+    JoinLinkPanel *m_joinPanel;
+    bool m_joinLinkShowing = false;
 };
 
 } // namespace kv
