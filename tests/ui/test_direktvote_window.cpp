@@ -61,7 +61,7 @@ class DirektvoteWindowTest : public QObject {
     // A state of the window as a picture, when the one running the tests asks for it.
     void grab(const QString &name)
     {
-        const QString folder = qEnvironmentVariable("KELVORA_GRAB_DIR");
+        const QString folder = qEnvironmentVariable("KELVORA_SHOTS");
         if (!folder.isEmpty())
             window->grab().save(folder + QLatin1Char('/') + name + QStringLiteral(".png"));
     }

@@ -85,8 +85,8 @@ private slots:
                                       "0 (0%)", "5"}));
         QCOMPARE(row(1), QStringList({"07.12.2026 10:00:00", "1 (12%)", "7 (88%)", "0 (0%)", "0 (0%)",
                                       "0 (0%)", "8"}));
-        if (!qEnvironmentVariableIsEmpty("KELVORA_GRAB_DIR"))
-            window->grab().save(qEnvironmentVariable("KELVORA_GRAB_DIR") + "/6-statistik.png");
+        if (!qEnvironmentVariableIsEmpty("KELVORA_SHOTS"))
+            window->grab().save(qEnvironmentVariable("KELVORA_SHOTS") + "/6-statistik.png");
         window->hide();
 
         // Every showing replaces what the last one left.
