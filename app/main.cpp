@@ -2,19 +2,13 @@
 
 #include <QApplication>
 
+#include "app/client_windows.h"
 #include "core/recdef.h"
 #include "net/server_access.h"
-#include "ui/about/aboutf.h"
 #include "ui/common/build_config.h"
 #include "ui/common/desktop_server_ui.h"
 #include "ui/common/translations.h"
 #include "ui/common/widget_dialogs.h"
-#include "ui/editor/mainf.h"
-#include "ui/editor/statistikf.h"
-#include "ui/instantpoll/direktvotef.h"
-#include "ui/presentation/showf.h"
-#include "ui/settings/einstellungenf.h"
-#include "ui/start/startf.h"
 
 int main(int argc, char **argv)
 {
@@ -32,24 +26,7 @@ int main(int argc, char **argv)
         QString::fromUtf8(kv::kBasisURL), [] { return kv::IniDir; }, serverUi);
 
     const QStringList parameters = QApplication::arguments().mid(1);
-    kv::Tfstart start(kv::StartEnvironment::fromSystem(parameters), server, server.client(), dialogs);
-    serverUi.setMainWindow(&start);
-
-    const kv::WindowServices services{server, dialogs, [&start] {
-                                          start.show();
-                                          start.raise();
-                                          start.activateWindow();
-                                      }};
-    kv::TFMain editor(services);
-    kv::TFdirektvote instantPoll(services);
-    kv::TFshow presentation(services);
-    kv::TFEinstellungen settings(dialogs, &start);
-    kv::Taboutf about(QString::fromUtf8(kv::kBasisURL));
-    kv::TFStatistik statistics(dialogs);
-    instantPoll.setStatisticsWindow(&statistics);
-    editor.setWindows(&presentation, &statistics);
-
-    start.setWindows(&editor, &instantPoll, &presentation, &settings);
-    start.show();
+    kv::ClientWindows windows(kv::StartEnvironment::fromSystem(parameters), server, dialogs, serverUi);
+    windows.start.show();
     return app.exec();
 }

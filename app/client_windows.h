@@ -1,0 +1,42 @@
+#pragma once
+// The client's windows, created in their order (start window, editor, instant poll, presentation,
+// settings, info, statistics), each once for the whole run, and wired to each other and to the
+// services of the run. main() makes one over the desktop's services; the end-to-end test makes
+// one over a real poll server and scripted dialogs.
+
+#include "net/server_access.h"
+#include "ui/about/aboutf.h"
+#include "ui/common/desktop_server_ui.h"
+#include "ui/common/dialogs.h"
+#include "ui/common/window_services.h"
+#include "ui/editor/mainf.h"
+#include "ui/editor/statistikf.h"
+#include "ui/instantpoll/direktvotef.h"
+#include "ui/presentation/showf.h"
+#include "ui/settings/einstellungenf.h"
+#include "ui/start/startf.h"
+
+namespace kv {
+
+class ClientWindows {
+public:
+    // `server` and its HTTP client are the one client of the run; `serverUi` brings the start
+    // window to the front after an interactive request.
+    ClientWindows(StartEnvironment environment, ServerAccess &server, Dialogs &dialogs,
+                  DesktopServerUi &serverUi);
+
+    Tfstart start;
+
+private:
+    WindowServices m_services; // made once the start window exists: every window returns to it
+
+public:
+    TFMain editor;
+    TFdirektvote instantPoll;
+    TFshow presentation;
+    TFEinstellungen settings;
+    Taboutf about;
+    TFStatistik statistics;
+};
+
+} // namespace kv
