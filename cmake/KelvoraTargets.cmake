@@ -1,5 +1,19 @@
 # Settings every target of the project takes: the warnings of its compiler, and includes rooted
 # at the repository root ("core/records.h", "server/src/store.h").
+
+# With KELVORA_SANITIZE every program of the project is built with AddressSanitizer and
+# UndefinedBehaviorSanitizer, and any finding ends it with an error.
+option(KELVORA_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+if(KELVORA_SANITIZE)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+    message(FATAL_ERROR "KELVORA_SANITIZE needs GCC or Clang")
+  endif()
+  # float-cast-overflow is part of clang's "undefined" but not of GCC's, so it is named.
+  add_compile_options(-fsanitize=address,undefined,float-cast-overflow -fno-sanitize-recover=undefined,float-cast-overflow
+                      -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined,float-cast-overflow)
+endif()
+
 function(kelvora_target target)
   get_target_property(type ${target} TYPE)
   if(type STREQUAL "INTERFACE_LIBRARY")

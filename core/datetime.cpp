@@ -7,6 +7,10 @@ namespace kv {
 namespace {
 const QDate kEpoch(1899, 12, 30);
 constexpr double kMsPerDay = 86400000.0;
+// Values after kMinValue and before kMaxValue are the years 1 to 9999 (the whole days count
+// backwards before the epoch, so -693593.5 is noon of 0001-01-01).
+constexpr double kMinValue = -693594.0;
+constexpr double kMaxValue = 2958466.0;
 } // namespace
 
 double toDateTimeValue(const QDateTime &local)
@@ -20,6 +24,10 @@ double toDateTimeValue(const QDateTime &local)
 
 QDateTime fromDateTimeValue(double value)
 {
+    // A damaged file can hold any bytes here: a value that is no number or lies outside the
+    // years 1 to 9999 is no date-time, and converting it to whole days would overflow.
+    if (!std::isfinite(value) || value <= kMinValue || value >= kMaxValue)
+        return {};
     const double days = std::trunc(value);
     const double fraction = std::fabs(value - days);
     auto ms = qint64(std::llround(fraction * kMsPerDay));

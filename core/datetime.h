@@ -8,6 +8,7 @@
 namespace kv {
 
 double toDateTimeValue(const QDateTime &local);
+// An invalid QDateTime for a value that is not finite or lies outside the years 1 to 9999.
 QDateTime fromDateTimeValue(double value);
 double nowValue();
 

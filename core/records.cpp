@@ -21,9 +21,11 @@ uint16_t validTyp(uint16_t typ)
 
 int TErgebnis::total() const
 {
+    // The counts lie unaligned in the packed record: each is read by value, never through a
+    // reference or pointer to it.
     int sum = 0;
-    for (uint16_t a : Anzahl)
-        sum += a;
+    for (int k = 0; k < 5; ++k)
+        sum += Anzahl[k];
     return sum;
 }
 

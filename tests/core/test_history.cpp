@@ -134,9 +134,9 @@ TEST_F(HistoryFile, AppendCreatesThenGrowsByOneRecord)
     std::vector<TSofortumfrage> read;
     ASSERT_TRUE(readHistory(path, read));
     ASSERT_EQ(read.size(), 2u);
-    EXPECT_EQ(read[0].Anzahl[0], 10);
-    EXPECT_EQ(read[1].Anzahl[0], 20);
-    EXPECT_EQ(read[1].Zeitpunkt, 46001.5);
+    EXPECT_EQ(uint16_t(read[0].Anzahl[0]), 10);
+    EXPECT_EQ(uint16_t(read[1].Anzahl[0]), 20);
+    EXPECT_EQ(double(read[1].Zeitpunkt), 46001.5);
 }
 
 TEST_F(HistoryFile, TornLastRecordIsSkippedAndOverwritten)
@@ -147,7 +147,7 @@ TEST_F(HistoryFile, TornLastRecordIsSkippedAndOverwritten)
     std::vector<TSofortumfrage> read;
     ASSERT_TRUE(readHistory(path, read));
     ASSERT_EQ(read.size(), 1u);
-    EXPECT_EQ(read[0].Anzahl[0], 10);
+    EXPECT_EQ(uint16_t(read[0].Anzahl[0]), 10);
 
     ASSERT_TRUE(appendHistory(path, record(30, 46002.0)));
     EXPECT_EQ(test::readFileBytes(path), whole + bytesOf(record(30, 46002.0)));

@@ -50,7 +50,7 @@ TEST(Series, NewSeriesSavedAtOnceIsHundredBlankRecords)
     }
     auto loaded = newSeries();
     ASSERT_TRUE(loadSeriesForEditor(*loaded, dir.file("neu.kvf")));
-    EXPECT_EQ((*loaded)[1].Typ, 5);
+    EXPECT_EQ(uint16_t((*loaded)[1].Typ), 5);
     EXPECT_TRUE((*loaded)[1].isEmpty());
     EXPECT_EQ(loaded->countQuestions(), 0);
 }
@@ -146,7 +146,7 @@ TEST(Series, PresentationLoadOfAShortFileBlanksTheSlotsAfterIt)
         ask((*fragen)[s], "alt");
     ASSERT_TRUE(loadSeriesForPresentation(*fragen, dir.file("kurz.kvf")));
     EXPECT_EQ(fragen->countQuestions(), 2);
-    EXPECT_EQ((*fragen)[3].Typ, 5);
+    EXPECT_EQ(uint16_t((*fragen)[3].Typ), 5);
     EXPECT_EQ((*fragen)[3].Fragetext.len, 0);
 }
 
@@ -188,7 +188,7 @@ TEST(Series, WriteBackKeepsWhatFollowsTheHundredRecords)
     auto loaded = newSeries();
     ASSERT_TRUE(loadSeriesForEditor(*loaded, dir.file("s.kvf")));
     EXPECT_EQ((*loaded)[1].resultCount(), 1);
-    EXPECT_EQ((*loaded)[1].ergebnis(1).Anzahl[0], 12);
+    EXPECT_EQ(uint16_t((*loaded)[1].ergebnis(1).Anzahl[0]), 12);
 }
 
 TEST(Series, WriteBackNeedsTheFileToExist)

@@ -79,8 +79,8 @@ TEST(SettingsFile, AShortFileKeepsWhatItHoldsOverTheDefaults)
     auto loaded = std::make_unique<TIniDaten>();
     ASSERT_TRUE(LoadSettings(*loaded, dir.path()));
     EXPECT_EQ(RememberedUserIDs(*loaded), QStringList{"anna"});
-    EXPECT_EQ(loaded->CountdownZeit, 30);
-    EXPECT_EQ(loaded->ProxyPort, 8080);
+    EXPECT_EQ(uint16_t(loaded->CountdownZeit), 30);
+    EXPECT_EQ(uint16_t(loaded->ProxyPort), 8080);
     ASSERT_TRUE(SaveSettings(*loaded, dir.path()));
     EXPECT_EQ(dir.read("ini.dat").size(), 37678);
 }

@@ -1,5 +1,7 @@
 #include <QDateTime>
 #include <gtest/gtest.h>
+#include <limits>
+#include <string>
 
 #include "core/cp1252.h"
 #include "core/datetime.h"
@@ -54,6 +56,38 @@ TEST(DateTime, RoundingUpToMidnightGivesTheNextDay)
     EXPECT_EQ(fromDateTimeValue(-2.0 + almostMidnight), QDateTime(QDate(1899, 12, 30), QTime(0, 0)));
     EXPECT_EQ(fromDateTimeValue(-5.0 + almostMidnight), QDateTime(QDate(1899, 12, 27), QTime(0, 0)));
 }
+
+// A damaged file can hold any eight bytes as a date-time: values that are no number or lie outside
+// the years 1 to 9999 give no date-time instead of overflowing the conversion to whole days.
+struct DateTimeLimit {
+    const char *name;
+    double value;
+    QDateTime expected; // invalid: no date-time
+};
+
+class DateTimeLimits : public ::testing::TestWithParam<DateTimeLimit> {};
+
+TEST_P(DateTimeLimits, OutsideTheCalendarIsNoDateTime)
+{
+    const DateTimeLimit &c = GetParam();
+    const QDateTime got = fromDateTimeValue(c.value);
+    EXPECT_EQ(got.isValid(), c.expected.isValid()) << got.toString(Qt::ISODateWithMs).toStdString();
+    if (c.expected.isValid()) {
+        EXPECT_EQ(got, c.expected);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DateTime, DateTimeLimits,
+    ::testing::Values(DateTimeLimit{"NotANumber", std::numeric_limits<double>::quiet_NaN(), {}},
+                      DateTimeLimit{"PlusInfinity", std::numeric_limits<double>::infinity(), {}},
+                      DateTimeLimit{"MinusInfinity", -std::numeric_limits<double>::infinity(), {}},
+                      DateTimeLimit{"Huge", 4.62192e+228, {}}, DateTimeLimit{"HugeNegative", -1.0e300, {}},
+                      DateTimeLimit{"Year10000", 2958466.0, {}}, DateTimeLimit{"BeforeYear1", -693594.0, {}},
+                      DateTimeLimit{"LastDayOf9999", 2958465.5, QDateTime(QDate(9999, 12, 31), QTime(12, 0))},
+                      DateTimeLimit{"FirstDayOfYear1", -693593.5, QDateTime(QDate(1, 1, 1), QTime(12, 0))},
+                      DateTimeLimit{"StartOfYear1", -693593.0, QDateTime(QDate(1, 1, 1), QTime(0, 0))}),
+    [](const ::testing::TestParamInfo<DateTimeLimit> &info) { return std::string(info.param.name); });
 
 TEST(Rounding, HalvesGoToTheEvenNeighbour)
 {

@@ -361,11 +361,11 @@ TEST_F(DirektvoteLogicTest, EndShowsTheChartRecordsTheResultAndClosesThePoll)
     ASSERT_EQ(file.size(), 276);
     TSofortumfrage r;
     std::memcpy(&r, file.constData(), sizeof r);
-    EXPECT_EQ(r.Typ, 3);
+    EXPECT_EQ(uint16_t(r.Typ), 3);
     EXPECT_EQ(r.Fragetext.text(), QStringLiteral("Wer kommt mit?"));
-    EXPECT_EQ(r.Anzahl[0], 3);
-    EXPECT_EQ(r.Anzahl[3], 9); // all five entries as the server reported them
-    EXPECT_EQ(r.Zeitpunkt, 46362.375);
+    EXPECT_EQ(uint16_t(r.Anzahl[0]), 3);
+    EXPECT_EQ(uint16_t(r.Anzahl[3]), 9); // all five entries as the server reported them
+    EXPECT_EQ(double(r.Zeitpunkt), 46362.375);
     EXPECT_TRUE(QFile::exists(IniDir + QStringLiteral("d_langaths_de_Sofortumfragen.dat")));
 }
 

@@ -491,10 +491,10 @@ TEST_P(StorageThreshold, FiveVotesAreStoredFourAreNot)
     EXPECT_EQ(Fragen[1].resultCount(), GetParam().stored ? 1 : 0);
     if (GetParam().stored) {
         const TErgebnis &e = Fragen[1].ergebnis(1);
-        EXPECT_EQ(e.Zeitpunkt, kClock);
+        EXPECT_EQ(double(e.Zeitpunkt), kClock);
         TStimmen expected = Stimmen;
         for (int k = 1; k <= 5; ++k)
-            EXPECT_EQ(e.Anzahl[k - 1], expected[k]);
+            EXPECT_EQ(uint16_t(e.Anzahl[k - 1]), expected[k]);
         EXPECT_EQ(test::readFileBytes(path), seriesBytes(Fragen));
     } else {
         EXPECT_EQ(test::readFileBytes(path), before);
@@ -599,7 +599,7 @@ TEST_F(ShowLogicTest, AFullHistoryIsNotWrittenPastItsEndAndTheLecturerIsTold)
     EXPECT_TRUE(logic->timerRunning(ShowLogic::Timer::Message));
     // ... and neither the history nor the file changed (the record after it neither).
     EXPECT_EQ(Fragen[1].resultCount(), 199);
-    EXPECT_EQ(Fragen[1].ergebnis(199).Zeitpunkt, 45198.0);
+    EXPECT_EQ(double(Fragen[1].ergebnis(199).Zeitpunkt), 45198.0);
     EXPECT_EQ(test::readFileBytes(path), before);
     EXPECT_EQ(seriesBytes(Fragen), seriesBytes(*original));
 }

@@ -64,8 +64,8 @@ void worksheet(Lines &w, int s, const TFrage &frage)
         w.line("<Row>");
         w.line("<Cell ss:StyleID=\"sDatum\"><Data ss:Type=\"DateTime\">" + exportDateTime(r.Zeitpunkt)
                + "</Data></Cell>");
-        for (uint16_t count : r.Anzahl)
-            w.cell("Number", QByteArray::number(count));
+        for (int k = 0; k < 5; ++k) // unaligned in the packed record: read by value
+            w.cell("Number", QByteArray::number(r.Anzahl[k]));
         w.line("</Row>");
     }
     w.line("</Table>");

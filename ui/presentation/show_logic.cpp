@@ -276,9 +276,10 @@ void ShowLogic::VorigeFrage()
     } else {
         m_resultCounts.fill(0);
         const TFrage &f = current();
+        // The counts lie unaligned in the packed record: each is copied by value.
         if (const int r = f.resultCount(); r > 0)
-            std::copy(std::begin(f.ergebnis(r).Anzahl), std::end(f.ergebnis(r).Anzahl),
-                      m_resultCounts.begin());
+            for (int k = 0; k < 5; ++k)
+                m_resultCounts[size_t(k)] = f.ergebnis(r).Anzahl[k];
     }
     ErgebnisZeigen();
     m_page.caption = kWeiter;
@@ -419,7 +420,8 @@ ShowLogic::Stored ShowLogic::ErgebnisSpeichern()
         entry = m_pendingEntry;
         TErgebnis &e = f.ergebnis(entry);
         e.Zeitpunkt = m_now();
-        std::copy(std::begin(m_stimmen.values), std::end(m_stimmen.values), std::begin(e.Anzahl));
+        for (int k = 0; k < 5; ++k) // unaligned in the packed record: assigned one by one
+            e.Anzahl[k] = m_stimmen.values[k];
     } else {
         // The history holds at most 199 results: a further one is shown but not stored.
         if (!f.appendResult(m_now(), m_stimmen.values))
