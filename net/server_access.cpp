@@ -6,6 +6,11 @@
 #include <QJsonObject>
 #include <QUrl>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include "core/cp1252.h"
 #include "core/numbers.h"
 
@@ -28,30 +33,30 @@ bool isUnreserved(unsigned char c)
            || c == '_' || c == '~';
 }
 
-// The completion step of a successful transfer: the body replaces the reply file, and what is
-// read back from it becomes the reply. The file stays on disk.
-void storeInReplyFile(const QString &path, HttpReply &reply)
+// The size of the file open in `file`, or -1 when it is no longer the file its name leads to
+// (deleted meanwhile).
+qint64 sizeInPlace(const QFile &file)
 {
-    auto fail = [&reply](const QString &what) {
-        reply.outcome = HttpReply::Outcome::LocalError;
-        reply.error = what;
-        reply.body.clear();
-    };
-    QFile file(path);
-    if (file.exists() && !file.remove())
-        return fail(file.errorString());
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(file.errorString());
-    const bool written = file.write(reply.body) == reply.body.size();
-    file.close();
-    if (!written || file.error() != QFileDevice::NoError)
-        return fail(file.errorString());
-    if (!file.open(QIODevice::ReadOnly))
-        return fail(file.errorString());
-    QByteArray back = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return fail(file.errorString());
-    reply.body = std::move(back);
+#ifdef Q_OS_UNIX
+    struct stat st {};
+    return ::fstat(file.handle(), &st) == 0 && st.st_nlink > 0 ? qint64(st.st_size) : -1;
+#else
+    return QFile::exists(file.fileName()) ? file.size() : -1;
+#endif
+}
+
+// True when the file open in `file`, of `size` bytes, holds exactly `bytes`.
+bool holdsExactly(QFile &file, qint64 size, const QByteArray &bytes)
+{
+    if (size != bytes.size())
+        return false;
+#ifdef Q_OS_UNIX
+    // One call that leaves the file position alone, instead of a seek and a read.
+    QByteArray held(bytes.size(), Qt::Uninitialized);
+    return ::pread(file.handle(), held.data(), size_t(held.size()), 0) == held.size() && held == bytes;
+#else
+    return file.seek(0) && file.read(size) == bytes;
+#endif
 }
 
 } // namespace
@@ -116,6 +121,70 @@ ServerAccess::ServerAccess(QString basisURL, std::function<QString()> iniDir, Se
     : m_basisURL(std::move(basisURL)), m_iniDir(std::move(iniDir)), m_ui(ui), m_client(std::move(config))
 {}
 
+// The reply file is scratch space that only ever holds the reply of the request just made. It is
+// opened once and kept open for the run (opened again when its folder changes, after a failed
+// write, or when it was deleted meanwhile). Each reply is compared with what the file holds and
+// written in place only when it differs: the body over the file's start, the file cut when the
+// body is shorter. The live count's replies mostly repeat, and a read from the page cache is much
+// cheaper than a write, which also updates the file's times on disk. The reply itself is the body
+// we hold, never read back. That is three to six cheap calls per request instead of deleting,
+// creating, writing and reading back the file, which cost more than the request itself on loopback.
+// Truncation on open is avoided on purpose: on ext4, closing a file that was truncated to zero and
+// written again starts its write-out at once, and the next truncation waits for it.
+bool ServerAccess::openReplyFile(const QString &path, qint64 &size)
+{
+    if (m_replyFile.isOpen() && m_replyFile.fileName() == path) {
+        size = sizeInPlace(m_replyFile);
+        if (size >= 0)
+            return true;
+        m_replyFile.close(); // deleted while open: make it anew
+    }
+    m_replyFile.close();
+    m_replyFile.setFileName(path);
+    // ReadWrite: for a QFile, WriteOnly alone would truncate.
+    if (!m_replyFile.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
+        return false;
+    size = m_replyFile.size();
+    return true;
+}
+
+// The completion step of every transfer that went out. After it the reply file holds exactly this
+// request's body. A failed request, or a body that could not be written whole, leaves it empty: an
+// earlier reply is never left behind to be taken for this one, and a shorter reply never keeps the
+// tail of a longer one.
+void ServerAccess::storeInReplyFile(const QString &path, HttpReply &reply)
+{
+    auto fail = [&reply](const QString &what) {
+        reply.outcome = HttpReply::Outcome::LocalError;
+        reply.error = what;
+        reply.body.clear();
+    };
+    qint64 size = 0;
+    if (!openReplyFile(path, size)) {
+        const QString why = m_replyFile.errorString();
+        // Whatever an earlier request left must not outlive this one.
+        if (QFile::exists(path))
+            QFile::remove(path);
+        if (reply.ok())
+            fail(why);
+        return;
+    }
+    const QByteArray body = reply.ok() ? reply.body : QByteArray();
+    if (holdsExactly(m_replyFile, size, body))
+        return;
+    if (m_replyFile.seek(0) && (body.isEmpty() || m_replyFile.write(body) == body.size())
+        && (size <= body.size() || m_replyFile.resize(body.size())))
+        return;
+    // Nothing of this body may stay behind.
+    const QString why = m_replyFile.errorString();
+    const bool emptied = m_replyFile.resize(0);
+    m_replyFile.close(); // opened afresh by the next request
+    if (!emptied)
+        QFile::remove(path);
+    if (reply.ok())
+        fail(why);
+}
+
 QString ServerAccess::ServerAnfrage(const QString &anfrage, bool interaktiv)
 {
     if (interaktiv) {
@@ -127,10 +196,8 @@ QString ServerAccess::ServerAnfrage(const QString &anfrage, bool interaktiv)
     // A lecturer's click waits for a running request and then goes out; the periodic fetch is
     // skipped while another request runs and simply gets no answer this time.
     const auto whenBusy = interaktiv ? HttpClient::WhenBusy::Wait : HttpClient::WhenBusy::Skip;
-    const HttpReply reply = m_client.get(toCp1252(m_basisURL + anfrage), whenBusy, [replyFile](HttpReply &r) {
-        if (r.ok())
-            storeInReplyFile(replyFile, r);
-    });
+    const HttpReply reply = m_client.get(toCp1252(m_basisURL + anfrage), whenBusy,
+                                         [this, replyFile](HttpReply &r) { storeInReplyFile(replyFile, r); });
 
     QString antwort;
     if (reply.ok())

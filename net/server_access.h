@@ -1,6 +1,7 @@
 #pragma once
 // The four operations of the poll server, on top of the one HTTP client of the run.
 
+#include <QFile>
 #include <QString>
 #include <cstdint>
 #include <functional>
@@ -60,11 +61,15 @@ public:
     std::optional<QString> fetchJoinLink(const QString &id) override;
 
 private:
+    bool openReplyFile(const QString &path, qint64 &size);
+    void storeInReplyFile(const QString &path, HttpReply &reply);
+
     QString m_basisURL;
     std::function<QString()> m_iniDir;
     ServerUi &m_ui;
     HttpClient m_client;
     int m_interactiveDepth = 0; // interactive requests in progress (nested during waits)
+    QFile m_replyFile;          // "akt_temp.dat", kept open between requests
 };
 
 } // namespace kv

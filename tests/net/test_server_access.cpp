@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <functional>
 #include <gtest/gtest.h>
 
 #include "net/server_access.h"
@@ -251,13 +252,135 @@ TEST_F(ServerAccessTest, ReplyFileHoldsExactlyTheLastBodyAndEveryByteIsOneCharac
     EXPECT_EQ(replyFileContent(), QByteArray::fromStdString(second));
 }
 
-TEST_F(ServerAccessTest, FailedRequestLeavesTheReplyFileAlone)
+// A failed request must not leave the previous reply behind, where it could be taken for this
+// request's answer: the file is left empty, as if the request had been answered with nothing.
+TEST_F(ServerAccessTest, FailedRequestLeavesNoStaleReply)
 {
-    server.enqueue("/kv_user_exists.php", Response::text("kept"));
+    server.enqueue("/kv_user_exists.php", Response::text("earlier reply"));
     server.enqueue("/kv_user_exists.php", Response::text("not this", 500));
-    access.BenutzerPruefen("u", "p");
-    access.BenutzerPruefen("u", "p");
-    EXPECT_EQ(replyFileContent(), "kept");
+    EXPECT_EQ(access.BenutzerPruefen("u", "p"), "earlier reply");
+    EXPECT_EQ(access.BenutzerPruefen("u", "p"), "");
+    EXPECT_EQ(replyFileContent(), "");
+}
+
+struct FailureCase {
+    const char *name;
+    std::function<Response()> reply;
+};
+
+void PrintTo(const FailureCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class ReplyFileAfterFailure : public ServerAccessTest, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(ReplyFileAfterFailure, HoldsNothingOfTheEarlierReply)
+{
+    server.enqueue("/kv_result_simple.php", Response::text("1-2-3-4-5-"));
+    server.enqueue("/kv_result_simple.php", GetParam().reply());
+    access.client().setTotalTimeoutMs(1000);
+    ASSERT_TRUE(access.ErgebnisHolen("u", false));
+    ASSERT_EQ(replyFileContent(), "1-2-3-4-5-");
+    EXPECT_FALSE(access.ErgebnisHolen("u", false));
+    EXPECT_EQ(replyFileContent(), "");
+    // The counts of the earlier reply stay; nothing of the failed one reached them.
+    EXPECT_EQ(votes(), (std::vector<uint16_t>{1, 2, 3, 4, 5}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, ReplyFileAfterFailure,
+    ::testing::Values(FailureCase{"HttpError", [] { return Response::text("9-9-9-9-9-", 500); }},
+                      FailureCase{"Redirect", [] { return Response::redirect("/elsewhere.php"); }},
+                      FailureCase{"Oversized",
+                                  [] { return Response::text(std::string(64 * 1024 + 1, '7')); }},
+                      FailureCase{"ClosedWithoutAnswer", [] { return Response::closeWithoutAnswer(); }},
+                      FailureCase{"Stalled", [] { return Response::stall(); }}),
+    [](const ::testing::TestParamInfo<FailureCase> &info) { return std::string(info.param.name); });
+
+TEST_F(ServerAccessTest, UnreachableServerLeavesNoStaleReply)
+{
+    {
+        QFile f(replyFile());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("0-0-0-0-0- from an earlier run");
+    }
+    kv::test::RefusingPort nobody;
+    kv::ServerAccess offline(
+        QString::fromStdString(nobody.baseUrl()), [this] { return tmp.path(); }, ui);
+    EXPECT_EQ(offline.ServerAnfrage("kv_result_simple.php?id=u", false), "");
+    EXPECT_EQ(replyFileContent(), "");
+}
+
+TEST_F(ServerAccessTest, EmptyReplyAfterALongerOneLeavesAnEmptyFile)
+{
+    server.enqueue("/kv_reset.php", Response::text("a reply of some length"));
+    server.enqueue("/kv_reset.php", Response::text(""));
+    access.UmfrageZuruecksetzen("u", "p");
+    access.UmfrageZuruecksetzen("u", "p");
+    EXPECT_EQ(replyFileContent(), "");
+    EXPECT_TRUE(ui.messages().empty());
+}
+
+// The file stays open between requests; whatever happens to it meanwhile, the next request leaves
+// exactly its own reply in the file the name leads to.
+TEST_F(ServerAccessTest, ReplyFileDeletedOrChangedBetweenRequestsHoldsTheNextReply)
+{
+    for (int k = 0; k < 4; ++k)
+        server.enqueue("/kv_result_simple.php", Response::text("1-2-3-4-5-"));
+    ASSERT_TRUE(access.ErgebnisHolen("u", false));
+
+    ASSERT_TRUE(QFile::remove(replyFile()));
+    ASSERT_TRUE(access.ErgebnisHolen("u", false)); // the same reply as before
+    EXPECT_EQ(replyFileContent(), "1-2-3-4-5-");
+
+    {
+        QFile other(replyFile()); // another program writes into it, keeping its length
+        ASSERT_TRUE(other.open(QIODevice::ReadWrite));
+        other.write("9-9-9-9-9-");
+    }
+    ASSERT_TRUE(access.ErgebnisHolen("u", false));
+    EXPECT_EQ(replyFileContent(), "1-2-3-4-5-");
+
+    {
+        QFile longer(replyFile());
+        ASSERT_TRUE(longer.open(QIODevice::Append));
+        longer.write(" and more");
+    }
+    ASSERT_TRUE(access.ErgebnisHolen("u", false));
+    EXPECT_EQ(replyFileContent(), "1-2-3-4-5-");
+}
+
+TEST_F(ServerAccessTest, ReplyFileFollowsTheStateFolder)
+{
+    QTemporaryDir second;
+    QString folder = tmp.path();
+    kv::ServerAccess moving(
+        QString::fromStdString(server.baseUrl()), [&folder] { return folder; }, ui);
+    server.enqueue("/kv_user_exists.php", Response::text("first"));
+    server.enqueue("/kv_user_exists.php", Response::text("second"));
+    EXPECT_EQ(moving.BenutzerPruefen("u", "p"), "first");
+    folder = second.path();
+    EXPECT_EQ(moving.BenutzerPruefen("u", "p"), "second");
+    QFile there(QDir(second.path()).filePath("akt_temp.dat"));
+    ASSERT_TRUE(there.open(QIODevice::ReadOnly));
+    EXPECT_EQ(there.readAll(), "second");
+    EXPECT_EQ(replyFileContent(), "first");
+}
+
+// A full disk: the body cannot be written, so the request fails and no part of the body stays.
+TEST_F(ServerAccessTest, ReplyThatCannotBeWrittenIsAFailureAndLeavesNoPartOfIt)
+{
+    ASSERT_TRUE(QFile::link("/dev/full", replyFile()));
+    server.enqueue("/kv_user_exists.php", Response::text("User exists"));
+    EXPECT_EQ(access.BenutzerPruefen("u", "p"), "");
+    EXPECT_EQ(ui.messages(), (Events{kUnreachable}));
+    EXPECT_NE(replyFileContent(), "User exists");
+
+    // The next request writes its reply normally again.
+    server.enqueue("/kv_user_exists.php", Response::text("User exists"));
+    EXPECT_EQ(access.BenutzerPruefen("u", "p"), "User exists");
+    EXPECT_EQ(replyFileContent(), "User exists");
 }
 
 TEST_F(ServerAccessTest, UnwritableReplyFileIsAFailure)
