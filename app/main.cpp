@@ -2,7 +2,9 @@
 
 #include <QApplication>
 
+#include "app/app_setup.h"
 #include "app/client_windows.h"
+#include "app/startup_probe.h"
 #include "core/recdef.h"
 #include "net/server_access.h"
 #include "ui/common/build_config.h"
@@ -12,9 +14,12 @@
 
 int main(int argc, char **argv)
 {
+    if (kv::printVersionWhenAsked(argc, argv))
+        return 0;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kelvora"));
     QApplication::setApplicationVersion(QLatin1String(kv::kVersion));
+    QApplication::setWindowIcon(kv::applicationIcon());
 
     // The program speaks German: Qt's own buttons and file dialogs too ("Ja", "Nein", "Öffnen").
     kv::installQtGerman(app);
@@ -27,6 +32,7 @@ int main(int argc, char **argv)
 
     const QStringList parameters = QApplication::arguments().mid(1);
     kv::ClientWindows windows(kv::StartEnvironment::fromSystem(parameters), server, dialogs, serverUi);
+    kv::armStartupProbe(windows.start); // inert unless KELVORA_STARTUP_PROBE is set (start-up benchmark)
     windows.start.show();
     return app.exec();
 }

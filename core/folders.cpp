@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFile>
 
+#include "core/data_files.h"
+
 namespace kv {
 
 QString withSlash(const QString &folder)
@@ -22,9 +24,10 @@ Folders DetermineFolders(const QString &exeDir, const QString &appDataDir)
     f.DataDir = perUser.isEmpty() ? f.ProgDir : perUser;
     QDir().mkpath(f.DataDir);
 
-    // The write test: the state files stay beside the program when its folder is writable.
+    // The write test: the state files stay beside the program when its folder is writable. An
+    // installed program's folder (/usr/bin) is not tried: it holds programs only.
     QFile test(f.ProgDir + QLatin1String("writetest.dat"));
-    if (test.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    if (!isSystemProgramFolder(f.ProgDir) && test.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         test.close();
         f.IniDir = f.ProgDir;
     } else if (!perUser.isEmpty()) {

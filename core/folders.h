@@ -16,7 +16,8 @@ QString withSlash(const QString &folder);
 // `exeDir`: the folder of the executable. `appDataDir`: the user's application-data folder, or
 // empty when the system cannot name it. Creates the data folder and, as a write test, an empty
 // "writetest.dat" in the program folder: the state files live beside the program when that folder
-// is writable and in the per-user folder otherwise.
+// is writable and in the per-user folder otherwise. A system program folder (/usr/bin, see
+// isSystemProgramFolder) is never written: there the state is always per user.
 Folders DetermineFolders(const QString &exeDir, const QString &appDataDir);
 
 } // namespace kv

@@ -306,7 +306,7 @@ void RegisterSeriesFileType(const QString &exePath) noexcept
 #else
         const QString dataHome = DataHome();
         if (!dataHome.isEmpty())
-            RegisterSeriesFileTypeIn(dataHome, exe);
+            RegisterSeriesFileTypeFor(dataHome, SystemDataDirs(), exe);
 #endif
     } catch (...) {
         // The association is a convenience; start-up goes on without it.
@@ -425,6 +425,116 @@ AssociationStatus RegisterSeriesFileTypeIn(const QString &dataHome, const QStrin
         launch(QStringLiteral("update-desktop-database"), {QDir::cleanPath(appsFolder)});
     }
     return AssociationStatus::Written;
+}
+
+QStringList SystemDataDirs()
+{
+    QStringList dirs;
+    const QStringList entries =
+        qEnvironmentVariable("XDG_DATA_DIRS").split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    for (const QString &entry : entries) {
+        if (QDir::isAbsolutePath(entry))
+            dirs << withSlash(entry);
+    }
+    if (dirs.isEmpty())
+        dirs = {QStringLiteral("/usr/local/share/"), QStringLiteral("/usr/share/")};
+    return dirs;
+}
+
+QString DesktopExecProgram(const QString &execLine)
+{
+    if (!execLine.startsWith(QLatin1String("Exec=")))
+        return QString();
+    const QChar backslash(u'\\');
+    // The string escapes of a desktop entry first ("\\\\" is one backslash, "\\s" a blank) ...
+    QString value;
+    const QString raw = execLine.mid(5);
+    for (qsizetype i = 0; i < raw.size(); ++i) {
+        if (raw[i] == backslash && i + 1 < raw.size()) {
+            const QChar next = raw[++i];
+            if (next == u's')
+                value += u' ';
+            else if (next == u'n')
+                value += u'\n';
+            else if (next == u't')
+                value += u'\t';
+            else if (next == u'r')
+                value += u'\r';
+            else
+                value += next;
+        } else {
+            value += raw[i];
+        }
+    }
+    // ... then the first argument: in double quotes, where a backslash takes the next character
+    // as it is and "%%" is one "%", or up to the first blank.
+    QString program;
+    qsizetype i = 0;
+    while (i < value.size() && value[i] == u' ')
+        ++i;
+    if (i < value.size() && value[i] == u'"') {
+        bool closed = false;
+        for (++i; i < value.size(); ++i) {
+            if (value[i] == backslash && i + 1 < value.size()) {
+                program += value[++i];
+            } else if (value[i] == u'%' && i + 1 < value.size() && value[i + 1] == u'%') {
+                program += value[++i];
+            } else if (value[i] == u'"') {
+                closed = true;
+                break;
+            } else {
+                program += value[i];
+            }
+        }
+        if (!closed)
+            return QString();
+    } else {
+        while (i < value.size() && value[i] != u' ')
+            program += value[i++];
+    }
+    if (program.isEmpty() || QDir::isAbsolutePath(program))
+        return program;
+    // A relative path would depend on the folder the file manager runs in: no program.
+    if (program.contains(u'/'))
+        return QString();
+    return QStandardPaths::findExecutable(program);
+}
+
+bool SystemSeriesAssociationCurrent(const QStringList &systemDataDirs, const QString &exePath)
+{
+    const QString exe = QFileInfo(exePath).canonicalFilePath();
+    if (exe.isEmpty())
+        return false;
+    const QString mimeLine = QLatin1String("MimeType=");
+    for (const QString &dir : systemDataDirs) {
+        const QString desktopPath = DesktopEntryPath(dir);
+        if (!QFileInfo(desktopPath).isFile() || !QFileInfo(MimePackagePath(dir)).isFile())
+            continue;
+        bool startsExe = false;
+        bool declaresType = false;
+        for (const QString &line : desktopEntryGroup(readSmallFile(desktopPath))) {
+            if (line.startsWith(QLatin1String("Exec="))) {
+                const QString program = DesktopExecProgram(line);
+                startsExe = !program.isEmpty() && QFileInfo(program).canonicalFilePath() == exe;
+            } else if (line.startsWith(mimeLine)) {
+                declaresType = line.mid(mimeLine.size())
+                                   .split(QLatin1Char(';'), Qt::SkipEmptyParts)
+                                   .contains(QLatin1String(kSeriesMimeType));
+            }
+        }
+        if (startsExe && declaresType && declaresSeriesGlob(readSmallFile(MimePackagePath(dir))))
+            return true;
+    }
+    return false;
+}
+
+AssociationStatus RegisterSeriesFileTypeFor(const QString &dataHome, const QStringList &systemDataDirs,
+                                            const QString &exePath, const ToolLauncher &launch)
+{
+    if (!dataHome.isEmpty() && !exePath.isEmpty() && !QFileInfo::exists(DesktopEntryPath(dataHome))
+        && SystemSeriesAssociationCurrent(systemDataDirs, exePath))
+        return AssociationStatus::AlreadyCurrent;
+    return RegisterSeriesFileTypeIn(dataHome, exePath, launch);
 }
 
 } // namespace kv

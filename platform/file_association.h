@@ -69,4 +69,27 @@ void StartToolDetached(const QString &program, const QStringList &arguments);
 AssociationStatus RegisterSeriesFileTypeIn(const QString &dataHome, const QString &exePath,
                                            const ToolLauncher &launch = StartToolDetached);
 
+// ---- the association of an installed package ----------------------------------------------------
+
+// The system's data folders, each ending in "/": the absolute entries of $XDG_DATA_DIRS, or
+// /usr/local/share/ and /usr/share/ when it names none.
+QStringList SystemDataDirs();
+
+// The program an Exec line ("Exec=...") starts, with the desktop entry's escapes and quoting
+// removed; a name without a folder is looked up on PATH. Empty when the line names none.
+QString DesktopExecProgram(const QString &execLine);
+
+// True when one of `systemDataDirs` holds the association of an installed package for
+// `exePath`: a desktop entry "applications/kelvora.desktop" that declares the series type and
+// whose Exec line starts this very program file, beside a MIME package that declares "*.kvf".
+bool SystemSeriesAssociationCurrent(const QStringList &systemDataDirs, const QString &exePath);
+
+// The registration at start-up. An installed package provides the association for every user,
+// so nothing is written below `dataHome` while the system's one starts `exePath` and the user has
+// no desktop entry of his own; an own entry (say, from running a copy of the program elsewhere)
+// would hide the system's one and is brought up to date as RegisterSeriesFileTypeIn does.
+AssociationStatus RegisterSeriesFileTypeFor(const QString &dataHome, const QStringList &systemDataDirs,
+                                            const QString &exePath,
+                                            const ToolLauncher &launch = StartToolDetached);
+
 } // namespace kv

@@ -8,7 +8,12 @@ build=(build-essential cmake pkg-config qt6-base-dev qt6-qpa-plugins libcurl4-op
        libgtest-dev libsqlite3-dev libmicrohttpd-dev libsodium-dev libqrencode-dev
        fonts-liberation2 qt6-translations-l10n)
 run=(xdg-utils)
-test=(chromium chromium-driver python3 clang-format zbar-tools libreoffice-calc-nogui)
+test=(chromium chromium-driver python3 clang-format zbar-tools libreoffice-calc-nogui poppler-utils
+      lintian dpkg-dev fakeroot desktop-file-utils shared-mime-info file adduser xdg-utils)
+# The fuzz targets (scripts/fuzz.sh): Debian's clang with its libFuzzer and sanitizer runtimes.
+test+=(clang libclang-rt-14-dev)
+# The accessibility test installs axe-core with npm (Debian's Node.js comes without npm).
+command -v npm >/dev/null || test+=(nodejs npm)
 
 case "$what" in
   build) want=("${build[@]}") ;;

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test.
+# Installs what is missing, builds, and runs every test: the suite, the Debian packages, and the
+# suite again built with AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh test
 bash scripts/format.sh --check
 bash scripts/build.sh
-export QT_QPA_PLATFORM=offscreen
-cd "${KELVORA_BUILD_DIR:-build}"
-ctest --output-on-failure -j2 --timeout 600
+(cd "${KELVORA_BUILD_DIR:-build}" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2 --timeout 600)
+# The Debian packages: built, checked with lintian, installed, tried and removed again.
+bash scripts/test-packages.sh
+# The whole suite again in a sanitizer build, and the fuzz targets over their seeds.
+bash scripts/test-sanitize.sh

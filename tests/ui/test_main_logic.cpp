@@ -181,9 +181,9 @@ TEST_F(MainLogicTest, StoringCutsTextsToTheFieldsAndKeepsHistoryAndRest)
     EXPECT_EQ(f.antwort(2).bytes(), QByteArray(220, 'b'));
     EXPECT_TRUE(f.korrekt(3));
     EXPECT_FALSE(f.korrekt(1));
-    EXPECT_EQ(f.Typ, 3);
+    EXPECT_EQ(uint16_t(f.Typ), 3);
     EXPECT_EQ(f.resultCount(), 3);
-    EXPECT_EQ(f.ergebnis(2).Anzahl[0], 2);
+    EXPECT_EQ(uint16_t(f.ergebnis(2).Anzahl[0]), 2);
     for (uint8_t b : f.Rest)
         EXPECT_EQ(b, 0x5A);
 }
@@ -200,7 +200,7 @@ TEST_F(MainLogicTest, YesNoFillsAAndBAndIsStoredAsNine)
     logic->previousClicked();
     EXPECT_EQ(logic->controls().layoutIndex, kYesNoIndex);
     EXPECT_EQ(logic->controls().edits[0], QStringLiteral("JA"));
-    EXPECT_EQ(Fragen[1].Typ, kJaNein);
+    EXPECT_EQ(uint16_t(Fragen[1].Typ), kJaNein);
     EXPECT_EQ(Fragen[1].antwort(1).text(), QStringLiteral("JA"));
     EXPECT_EQ(Fragen[1].antwort(2).text(), QStringLiteral("NEIN"));
     // Leaving yes/no keeps the two texts in the edits.
@@ -313,7 +313,7 @@ TEST_F(MainLogicTest, LoadingANameThatDoesNotExistCreatesABlankSeriesFile)
     ASSERT_TRUE(loadSeriesForEditor(*onDisk, file));
     for (int s = 1; s <= 100; ++s) {
         EXPECT_TRUE((*onDisk)[s].isEmpty());
-        EXPECT_EQ((*onDisk)[s].Typ, 5);
+        EXPECT_EQ(uint16_t((*onDisk)[s].Typ), 5);
         EXPECT_EQ((*onDisk)[s].resultCount(), 0);
     }
     EXPECT_EQ(Fragen.countQuestions(), 0);
@@ -439,7 +439,7 @@ TEST_P(InsertEmpty, IntoAFullSeries)
         around << text(s);
     EXPECT_EQ(around, GetParam().around);
     EXPECT_EQ(Fragen[at].resultCount(), 0);
-    EXPECT_EQ(Fragen[at].Typ, 5);
+    EXPECT_EQ(uint16_t(Fragen[at].Typ), 5);
     EXPECT_EQ(Fragen.countQuestions(), 100);
     EXPECT_TRUE(Fragen[101].isEmpty());
     EXPECT_EQ(logic->controls().memo, QStringLiteral("Neue Frage"));

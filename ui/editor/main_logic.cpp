@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <memory>
 
+#include "core/data_files.h"
 #include "core/recdef.h"
 #include "ui/editor/export.h"
 
@@ -358,7 +359,7 @@ void MainLogic::exportClicked()
         if (!QFileInfo::exists(path) || m_dialogs.confirm(kOverwrite, Knoepfe::YesCancel) == Antwort::Yes)
             break;
     }
-    const QString header = ProgDir + QStringLiteral("xmlheader.txt");
+    const QString header = dataFilePath(QStringLiteral("xmlheader.txt"));
     const ExportResult r = exportResults(m_fragen, header, path);
     switch (r.outcome) {
     case ExportResult::Outcome::Written:

@@ -1,0 +1,142 @@
+#!/usr/bin/env bash
+# Builds the Debian packages kelvora and kelvora-server from the build folder (build/ or
+# $KELVORA_BUILD_DIR, built by scripts/build.sh), checks them with lintian, installs them on this
+# machine, checks the installed programs, and removes the packages again.
+# Needs root (or sudo): it installs into /usr. Called by scripts/test.sh.
+#
+# lintian must report no errors; today it reports no warnings either. Its info-level notes stay:
+#   hardening-no-bindnow, hardening-no-fortify-functions: the project's own compiler flags;
+#   package-contains-documentation-outside-usr-share-doc: xmlheader.txt is the export's template
+#     and Dozenten_Hilfe.pdf the page the server serves, both read by the programs;
+#   package-supports-alternative-init-but-no-init.d-script: the server runs under systemd only.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${KELVORA_BUILD_DIR:-build}
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+
+say() { printf '== %s\n' "$*"; }
+fail() { printf 'FAIL: %s\n' "$*" >&2; exit 1; }
+
+# ---- build the packages --------------------------------------------------------------------------
+cmake -S . -B "$build" >/dev/null
+rm -rf "$build/packages"
+(cd "$build" && cpack -G DEB >/dev/null)
+client_deb=$(ls "$build"/packages/kelvora_*.deb)
+server_deb=$(ls "$build"/packages/kelvora-server_*.deb)
+say "built $(basename "$client_deb") $(basename "$server_deb")"
+
+# ---- lintian: no errors --------------------------------------------------------------------------
+for deb in "$client_deb" "$server_deb"; do
+  say "lintian $(basename "$deb")"
+  lintian --fail-on error --info "$deb" || fail "lintian reports errors for $(basename "$deb")"
+done
+
+# ---- install ---------------------------------------------------------------------------------------
+had_user=0
+getent passwd kelvora-server >/dev/null && had_user=1
+tmp=$(mktemp -d)
+cleanup() {
+  $sudo dpkg --purge kelvora kelvora-server >/dev/null 2>&1 || true
+  if [ "$had_user" -eq 0 ]; then
+    # The package keeps its user and its database on purge; what this test made goes again.
+    $sudo deluser --quiet --system kelvora-server >/dev/null 2>&1 || true
+    $sudo rm -rf /var/lib/kelvora-server
+  fi
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+$sudo dpkg --purge kelvora kelvora-server >/dev/null 2>&1 || true
+say "install"
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+  "$(realpath "$client_deb")" "$(realpath "$server_deb")" >/dev/null
+dpkg-query -W -f='${Status}\n' kelvora | grep -q 'install ok installed' || fail "kelvora not installed"
+dpkg-query -W -f='${Status}\n' kelvora-server | grep -q 'install ok installed' || fail "kelvora-server not installed"
+
+# ---- the installed client --------------------------------------------------------------------------
+say "client: --version and its data files"
+# --version needs no display: it answers before the GUI exists.
+version=$(env -u QT_QPA_PLATFORM -u DISPLAY -u WAYLAND_DISPLAY /usr/bin/kelvora --version)
+printf '%s\n' "$version"
+grep -qx 'xmlheader.txt: /usr/share/kelvora/xmlheader.txt' <<<"$version" || fail "installed client does not find xmlheader.txt"
+cmp -s /usr/share/kelvora/xmlheader.txt data/xmlheader.txt || fail "installed xmlheader.txt differs from data/xmlheader.txt"
+
+# The client as a user who cannot write /usr/bin: it starts, keeps its state in the per-user
+# folder and leaves the association to the package. It runs until timeout ends it.
+say "client: starts as a user and keeps its state in the per-user folder"
+home="$tmp/home"
+mkdir -p "$home"
+chmod 755 "$tmp"
+$sudo chown nobody "$home"
+rc=0
+$sudo setpriv --reuid=nobody --regid=nogroup --clear-groups -- env -i PATH=/usr/bin:/bin HOME="$home" \
+  QT_QPA_PLATFORM=offscreen timeout 8 /usr/bin/kelvora >"$tmp/client.log" 2>&1 || rc=$?
+[ "$rc" -eq 124 ] || { cat "$tmp/client.log"; fail "installed client ended by itself (status $rc) instead of running"; }
+[ -d "$home/.config/Kelvora" ] || fail "no per-user folder $home/.config/Kelvora"
+[ ! -e /usr/bin/writetest.dat ] || fail "the client wrote into /usr/bin"
+[ ! -e "$home/.local/share/applications/kelvora.desktop" ] || fail "the client wrote a per-user association beside the package's"
+# Root could write /usr/bin, but the installed program keeps its state per user there too.
+roothome="$tmp/roothome"
+mkdir -p "$roothome"
+rc=0
+$sudo env -i PATH=/usr/bin:/bin HOME="$roothome" QT_QPA_PLATFORM=offscreen timeout 8 /usr/bin/kelvora \
+  >"$tmp/client-root.log" 2>&1 || rc=$?
+[ "$rc" -eq 124 ] || { cat "$tmp/client-root.log"; fail "installed client ended by itself as root (status $rc)"; }
+[ -d "$roothome/.config/Kelvora" ] || fail "no per-user folder for root"
+[ ! -e /usr/bin/writetest.dat ] || fail "the client wrote into /usr/bin as root"
+
+# ---- desktop entry, icons, MIME type ---------------------------------------------------------------
+say "client: desktop entry, icons and MIME type"
+if command -v desktop-file-validate >/dev/null; then
+  desktop-file-validate /usr/share/applications/kelvora.desktop || fail "desktop entry invalid"
+fi
+for n in 16 32 48 64 128 256; do
+  f=/usr/share/icons/hicolor/${n}x${n}/apps/kelvora.png
+  file "$f" | grep -q "PNG image data, $n x $n" || fail "$f is not a ${n}x${n} PNG"
+done
+grep -q '^application/x-kelvora-series:\*\.kvf$' /usr/share/mime/globs \
+  || fail "MIME database does not map *.kvf to application/x-kelvora-series"
+grep -q '^application/x-kelvora-series=.*kelvora\.desktop' /usr/share/applications/mimeinfo.cache \
+  || fail "desktop database does not name kelvora.desktop for application/x-kelvora-series"
+if command -v xdg-mime >/dev/null; then
+  touch "$tmp/vorlesung.kvf"
+  [ "$(XDG_DATA_DIRS=/usr/share xdg-mime query filetype "$tmp/vorlesung.kvf")" = application/x-kelvora-series ] \
+    || fail "xdg-mime does not take a .kvf file for a series"
+  [ "$(XDG_DATA_DIRS=/usr/share xdg-mime query default application/x-kelvora-series)" = kelvora.desktop ] \
+    || fail "xdg-mime does not open series files with kelvora.desktop"
+fi
+
+# ---- the installed server --------------------------------------------------------------------------
+say "server: user, state folder, unit"
+getent passwd kelvora-server >/dev/null || fail "no user kelvora-server"
+[ "$(stat -c %U /var/lib/kelvora-server)" = kelvora-server ] || fail "/var/lib/kelvora-server is not the server's"
+unit=/usr/lib/systemd/system/kelvora-server.service
+[ -f "$unit" ] || unit=/lib/systemd/system/kelvora-server.service
+[ -f "$unit" ] || fail "no systemd unit installed"
+if command -v systemd-analyze >/dev/null; then
+  # verify reports some faults (an unknown Type=, say) only as "ignoring" lines: any output fails.
+  out=$(systemd-analyze verify "$unit" 2>&1) || fail "systemd-analyze finds faults in $unit: $out"
+  [ -z "$out" ] || fail "systemd-analyze finds faults in $unit: $out"
+fi
+# The program as the service runs it: its user, a database in its state folder.
+db=/var/lib/kelvora-server/package-test.db
+$sudo setpriv --reuid=kelvora-server --regid=kelvora-server --clear-groups -- \
+  timeout 20 /usr/bin/kelvora-server --db "$db" --bind 127.0.0.1 --port 0 \
+  >"$tmp/server.log" 2>&1 &
+server_pid=$!
+for _ in $(seq 100); do
+  grep -q 'Kelvora server ready on port' "$tmp/server.log" && break
+  sleep 0.1
+done
+grep -q 'Kelvora server ready on port' "$tmp/server.log" || { cat "$tmp/server.log"; fail "installed server did not start as its user"; }
+$sudo kill "$server_pid" 2>/dev/null || true # timeout hands SIGTERM on: the server ends cleanly
+wait "$server_pid" 2>/dev/null || true
+[ -s "$db" ] || fail "the server wrote no database in its state folder"
+$sudo rm -f "$db" "$db"-*
+
+# ---- remove ----------------------------------------------------------------------------------------
+say "remove"
+$sudo dpkg --purge kelvora kelvora-server >/dev/null
+{ [ ! -e /usr/bin/kelvora ] && [ ! -e /usr/bin/kelvora-server ]; } || fail "programs left after removal"
+[ ! -e /usr/share/kelvora/xmlheader.txt ] || fail "data files left after removal"
+say "packages OK"

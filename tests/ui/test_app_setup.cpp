@@ -1,0 +1,91 @@
+// The program's set-up before its windows: the application icon in every hicolor size, which
+// every window shows, and the answer to "--version".
+#include <QDir>
+#include <QIcon>
+#include <QImage>
+#include <QTest>
+#include <memory>
+
+#include "app/app_setup.h"
+#include "app/client_windows.h"
+#include "tests/support/window_fixture.h"
+
+using namespace kv;
+
+class AppSetupTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void iconPngHasItsNominalSize_data()
+    {
+        QTest::addColumn<int>("size");
+        for (const int size : kIconSizes)
+            QTest::addRow("%d", size) << size;
+    }
+
+    // Each PNG is compiled in, of its nominal size, and shows the picture (not a blank square).
+    void iconPngHasItsNominalSize()
+    {
+        QFETCH(int, size);
+        const QImage image(QStringLiteral(":/icons/kelvora-%1.png").arg(size));
+        QVERIFY(!image.isNull());
+        QCOMPARE(image.size(), QSize(size, size));
+        QVERIFY(image.pixelColor(size / 2, size / 2).alpha() == 255);
+        QCOMPARE(applicationIcon().pixmap(QSize(size, size)).size(), QSize(size, size));
+    }
+
+    void everyWindowShowsTheApplicationIcon()
+    {
+        test::WindowFixture fx;
+        QApplication::setWindowIcon(applicationIcon());
+        StartEnvironment env;
+        env.basisURL = fx.baseUrl();
+        env.exePath = fx.prog.file(QStringLiteral("kelvora"));
+        env.specialDirectory = [&fx](int) { return fx.appData.path(); };
+        ClientWindows windows(env, fx.server, fx.dialogs, fx.serverUi);
+
+        const QImage expected = applicationIcon().pixmap(QSize(32, 32)).toImage();
+        const QList<QWidget *> all = {&windows.start,        &windows.editor,   &windows.instantPoll,
+                                      &windows.presentation, &windows.settings, &windows.about,
+                                      &windows.statistics};
+        for (QWidget *w : all) {
+            QVERIFY2(w->windowIcon().pixmap(QSize(32, 32)).toImage() == expected,
+                     qPrintable(w->objectName()));
+        }
+    }
+
+    void onlyTheOneParameterAsksForTheVersion_data()
+    {
+        QTest::addColumn<QStringList>("parameters");
+        QTest::addColumn<bool>("version");
+        QTest::newRow("alone") << QStringList{QStringLiteral("--version")} << true;
+        QTest::newRow("none") << QStringList{} << false;
+        QTest::newRow("series") << QStringList{QStringLiteral("vorlesung.kvf")} << false;
+        // Split parameters name one series file with a blank in its name.
+        QTest::newRow("with more") << QStringList{QStringLiteral("--version"), QStringLiteral("2")} << false;
+        QTest::newRow("other case") << QStringList{QStringLiteral("--Version")} << false;
+    }
+
+    void onlyTheOneParameterAsksForTheVersion()
+    {
+        QFETCH(QStringList, parameters);
+        QFETCH(bool, version);
+        QCOMPARE(isVersionRequest(parameters), version);
+    }
+
+    void versionNamesTheTemplateItReads()
+    {
+        test::TempFolder root;
+        QVERIFY(QDir().mkpath(root.file(QStringLiteral("bin"))));
+        QVERIFY(QDir().mkpath(root.file(QStringLiteral("share/kelvora"))));
+        const QString bin = root.path() + QStringLiteral("bin");
+        const QString first = QLatin1String("Kelvora ") + QLatin1String(kVersion) + QLatin1Char('\n');
+
+        QCOMPARE(versionText(bin), first + "xmlheader.txt: " + root.path() + "bin/xmlheader.txt (fehlt)\n");
+        root.write(QStringLiteral("share/kelvora/xmlheader.txt"), "<kopf>");
+        QCOMPARE(versionText(bin), first + "xmlheader.txt: " + root.path() + "share/kelvora/xmlheader.txt\n");
+    }
+};
+
+QTEST_MAIN(AppSetupTest)
+#include "test_app_setup.moc"
