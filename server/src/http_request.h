@@ -16,6 +16,9 @@ struct Reply {
     std::string contentType;
     std::string body;
     std::vector<std::pair<std::string, std::string>> headers;
+    // Sent instead of `body` without a copy: bytes that stay unchanged while the server runs (the
+    // help document).
+    const std::string *staticBody = nullptr;
 };
 
 struct RequestContext {

@@ -38,6 +38,9 @@ Options:
                          one-vote-per-device (default 10000)
   --threads N            HTTP worker threads (default 2)
   --sync full|normal     SQLite durability (default full)
+  --help-pdf FILE        the lecturers' help document served at /Dozenten_Hilfe.pdf
+                         (default: Dozenten_Hilfe.pdf beside this program, else
+                         /usr/share/kelvora-server/Dozenten_Hilfe.pdf; "" serves none)
   --help                 this text
 )";
 
@@ -94,6 +97,18 @@ std::optional<std::string> readPassword(const std::string &id)
     return first;
 }
 
+// The folder of this program's executable, empty when the system does not tell.
+std::string executableFolder()
+{
+    char path[4096];
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0)
+        return {};
+    const std::string exe(path, static_cast<size_t>(n));
+    const size_t slash = exe.rfind('/');
+    return slash == std::string::npos ? std::string() : exe.substr(0, slash + 1);
+}
+
 void raiseFileLimit()
 {
     // Every phone keeps a connection open; the default soft limit (often 1024) is too low.
@@ -112,6 +127,7 @@ int main(int argc, char **argv)
     std::optional<std::string> demoPassword;
     enum class Command { Serve, AddUser, RemoveUser, ListUsers } command = Command::Serve;
     std::string userId, userPassword;
+    std::optional<std::string> helpPdf; // --help-pdf as given; "" = serve none
 
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -152,6 +168,8 @@ int main(int argc, char **argv)
             if (v != "full" && v != "normal")
                 usageError("--sync must be full or normal");
             config.fullSync = v == "full";
+        } else if (a == "--help-pdf") {
+            helpPdf = value();
         } else if (a == "--add-user") {
             command = Command::AddUser;
             userId = value();
@@ -231,6 +249,18 @@ int main(int argc, char **argv)
         std::signal(SIGPIPE, SIG_IGN);
         raiseFileLimit();
 
+        // A file named with --help-pdf must be readable; without it the first place that has one
+        // is taken. Either way a file that is there but not a PDF of sound size stops the start.
+        if (helpPdf) {
+            config.helpPdfPath = *helpPdf;
+        } else {
+            for (const auto &place : helpDocumentCandidates(executableFolder()))
+                if (access(place.c_str(), F_OK) == 0) {
+                    config.helpPdfPath = place;
+                    break;
+                }
+        }
+
         config.unknownUserHashCost = HashCost::Interactive;
         PollServer server(config);
         server.start();
@@ -249,6 +279,8 @@ int main(int argc, char **argv)
                   << terminalQr(audienceUrl) << "\n"
                   << "Base URL for the Kelvora client:  http://" << clientHost << ":" << port << "/\n"
                   << "Database: " << config.dbPath << "\n"
+                  << "Help document (/Dozenten_Hilfe.pdf): "
+                  << (config.helpPdfPath.empty() ? std::string("none") : config.helpPdfPath) << "\n"
                   << "Kelvora server ready on port " << port << std::endl;
 
         int sig = 0;

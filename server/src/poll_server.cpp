@@ -1,14 +1,23 @@
 #include "server/src/poll_server.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstring>
+#include <fcntl.h>
 #include <microhttpd.h>
 #include <netinet/in.h>
+#include <pthread.h>
 #include <stdexcept>
 #include <strings.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #include "server/src/console.h"
@@ -141,8 +150,11 @@ const char *framingError(MHD_Connection *conn, const char *version)
 
 MHD_Result queueReply(MHD_Connection *conn, const RequestContext &ctx, const Reply &r)
 {
-    MHD_Response *resp = MHD_create_response_from_buffer(r.body.size(), const_cast<char *>(r.body.data()),
-                                                         MHD_RESPMEM_MUST_COPY);
+    MHD_Response *resp =
+        r.staticBody ? MHD_create_response_from_buffer(
+            r.staticBody->size(), const_cast<char *>(r.staticBody->data()), MHD_RESPMEM_PERSISTENT)
+                     : MHD_create_response_from_buffer(r.body.size(), const_cast<char *>(r.body.data()),
+                                                       MHD_RESPMEM_MUST_COPY);
     if (!resp)
         return MHD_NO;
     MHD_add_response_header(resp, MHD_HTTP_HEADER_CONTENT_TYPE, r.contentType.c_str());
@@ -163,7 +175,216 @@ MHD_Result queueReply(MHD_Connection *conn, const RequestContext &ctx, const Rep
 struct ConnectionInfo {
     std::string address;
     ConnectionGuard::Entry *ticket = nullptr;
+    HttpLoop *loop = nullptr; // the thread whose daemon serves the connection
 };
+
+} // namespace
+
+// One libmicrohttpd daemon and the thread that runs it.
+//
+// libmicrohttpd's own threads (MHD_USE_EPOLL_INTERNAL_THREAD, 0.9.75) can stall for as long as the
+// idle timeout: when epoll_wait hands them a full batch (128 events), they wait again, with the
+// same timeout, before handling any of it. If no further event comes - every client waits for an
+// answer held in that batch, and the wake-up for connections resumed meanwhile was consumed with
+// the batch - the thread sleeps on top of work it has taken in. So the daemon gets no threads of
+// its own: this thread waits on the daemon's epoll descriptor and on an eventfd of its own, for
+// no longer than MHD_get_timeout() allows, and then lets MHD_run() handle what is ready, which
+// never blocks. Other threads never call into the daemon: new connections and resumed ones are
+// queued here, and the loop adds and resumes them itself right before MHD_run().
+class HttpLoop {
+public:
+    explicit HttpLoop(PollServer &server) : m_server(server) {}
+    ~HttpLoop() { stop(); }
+    HttpLoop(const HttpLoop &) = delete;
+    HttpLoop &operator=(const HttpLoop &) = delete;
+
+    // Runs `daemon`, started without threads of its own and with this loop as the context of
+    // its connection notifications.
+    void start(MHD_Daemon *daemon);
+    // Resumes what is still queued, lets the daemon send the answers it can send at once, and
+    // stops it. Nothing may be handed over or resumed after this.
+    void stop();
+
+    // From any thread: a connection whose first request has arrived (the daemon closes the socket
+    // when it cannot take it) ...
+    void handOver(int fd, const sockaddr *addr, socklen_t len);
+    // ... and a suspended connection whose reply is ready.
+    void resume(MHD_Connection *conn);
+
+    // Connections held or on their way; the front door hands new ones to the least busy loop.
+    size_t load() const
+    {
+        return m_open.load(std::memory_order_relaxed) + m_queued.load(std::memory_order_relaxed);
+    }
+    PollServer &server() { return m_server; }
+    void opened() { m_open.fetch_add(1, std::memory_order_relaxed); }
+    void closed() { m_open.fetch_sub(1, std::memory_order_relaxed); }
+
+private:
+    struct NewConnection {
+        int fd = -1;
+        sockaddr_storage addr{};
+        socklen_t len = 0;
+    };
+    void run();
+    // Adds and resumes what other threads queued; returns whether the loop is to stop.
+    bool takeQueued();
+    void queued(bool wasEmpty);
+
+    PollServer &m_server;
+    MHD_Daemon *m_daemon = nullptr;
+    int m_epoll = -1; // watches the daemon's epoll descriptor and m_wake
+    int m_wake = -1;  // eventfd: something was queued, or stop
+    std::mutex m_mutex;
+    std::vector<NewConnection> m_new;
+    std::vector<MHD_Connection *> m_resumed;
+    bool m_stopping = false;
+    std::atomic<size_t> m_open{0};
+    std::atomic<size_t> m_queued{0};
+    std::thread m_thread;
+};
+
+void HttpLoop::start(MHD_Daemon *daemon)
+{
+    m_daemon = daemon;
+    const MHD_DaemonInfo *info = MHD_get_daemon_info(daemon, MHD_DAEMON_INFO_EPOLL_FD);
+    m_epoll = epoll_create1(EPOLL_CLOEXEC);
+    m_wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (!info || m_epoll < 0 || m_wake < 0)
+        throw std::runtime_error("cannot create the event loop of the HTTP server");
+    // Both level-triggered: the daemon's descriptor is readable while any of its sockets has an
+    // event that MHD_run() has not taken yet.
+    for (const int fd : {info->epoll_fd, m_wake}) {
+        epoll_event ev{};
+        ev.events = EPOLLIN;
+        ev.data.fd = fd;
+        if (epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &ev) != 0)
+            throw std::runtime_error("cannot create the event loop of the HTTP server");
+    }
+    m_thread = std::thread([this] { run(); });
+}
+
+void HttpLoop::queued(bool wasEmpty)
+{
+    // When the eventfd wakes the loop, it reads it before it takes the queues; so only what makes
+    // empty queues non-empty needs to wake it, and a burst of resumptions costs one wake-up.
+    if (wasEmpty) {
+        const uint64_t one = 1;
+        (void)!::write(m_wake, &one, sizeof one);
+    }
+}
+
+void HttpLoop::handOver(int fd, const sockaddr *addr, socklen_t len)
+{
+    NewConnection c;
+    c.fd = fd;
+    c.len = std::min<socklen_t>(len, sizeof c.addr);
+    std::memcpy(&c.addr, addr, c.len);
+    bool wasEmpty;
+    {
+        std::lock_guard l(m_mutex);
+        wasEmpty = m_new.empty() && m_resumed.empty();
+        m_new.push_back(c);
+        m_queued.fetch_add(1, std::memory_order_relaxed);
+    }
+    queued(wasEmpty);
+}
+
+void HttpLoop::resume(MHD_Connection *conn)
+{
+    bool wasEmpty;
+    {
+        std::lock_guard l(m_mutex);
+        wasEmpty = m_new.empty() && m_resumed.empty();
+        m_resumed.push_back(conn);
+    }
+    queued(wasEmpty);
+}
+
+bool HttpLoop::takeQueued()
+{
+    std::vector<NewConnection> added;
+    std::vector<MHD_Connection *> resumed;
+    bool stopping;
+    {
+        std::lock_guard l(m_mutex);
+        added.swap(m_new);
+        resumed.swap(m_resumed);
+        stopping = m_stopping;
+    }
+    for (const NewConnection &c : added) {
+        m_queued.fetch_sub(1, std::memory_order_relaxed);
+        // The daemon closes the socket when it cannot take the connection.
+        MHD_add_connection(m_daemon, c.fd, reinterpret_cast<const sockaddr *>(&c.addr), c.len);
+    }
+    for (MHD_Connection *conn : resumed)
+        MHD_resume_connection(conn); // taken up by the MHD_run() that follows
+    return stopping;
+}
+
+void HttpLoop::run()
+{
+    pthread_setname_np(pthread_self(), "kv-http");
+    epoll_event events[2];
+    bool stopping = false;
+    while (!stopping) {
+        MHD_UNSIGNED_LONG_LONG left = 0;
+        const int timeoutMs = MHD_get_timeout(m_daemon, &left) == MHD_YES
+                                  ? static_cast<int>(std::min<MHD_UNSIGNED_LONG_LONG>(left, INT_MAX))
+                                  : -1;
+        const int n = epoll_wait(m_epoll, events, 2, timeoutMs);
+        for (int i = 0; i < n; ++i) {
+            uint64_t count;
+            if (events[i].data.fd == m_wake)
+                (void)!::read(m_wake, &count, sizeof count);
+        }
+        stopping = takeQueued();
+        MHD_run(m_daemon);
+    }
+    // Stopping: the writer has answered everything, and the answers go out as far as the
+    // sockets take them within a moment.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+    for (;;) {
+        takeQueued();
+        MHD_run(m_daemon);
+        MHD_UNSIGNED_LONG_LONG left = 1;
+        const bool busy = MHD_get_timeout(m_daemon, &left) == MHD_YES && left == 0;
+        if (!busy || std::chrono::steady_clock::now() >= until)
+            break;
+    }
+}
+
+void HttpLoop::stop()
+{
+    if (m_thread.joinable()) {
+        {
+            std::lock_guard l(m_mutex);
+            m_stopping = true;
+        }
+        queued(true);
+        m_thread.join();
+    }
+    if (m_daemon) {
+        takeQueued(); // every suspended connection must be resumed before the daemon stops
+        MHD_stop_daemon(m_daemon);
+        m_daemon = nullptr;
+    }
+    for (int *fd : {&m_epoll, &m_wake})
+        if (*fd >= 0) {
+            ::close(*fd);
+            *fd = -1;
+        }
+}
+
+namespace {
+
+// Resumes a suspended connection, from any thread: its loop takes it up. The connection stays
+// open while it is suspended, and its context was set before it could be suspended.
+void resume(MHD_Connection *conn)
+{
+    const MHD_ConnectionInfo *info = MHD_get_connection_info(conn, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+    static_cast<ConnectionInfo *>(info->socket_context)->loop->resume(conn);
+}
 
 } // namespace
 
@@ -201,12 +422,16 @@ Reply apiError(unsigned status, std::string_view result, std::string_view messag
 // libmicrohttpd glue
 
 struct HttpGlue {
+    // `cls` is the loop whose daemon serves the connection.
     static void onConnection(void *cls, MHD_Connection *conn, void **socketContext,
                              MHD_ConnectionNotificationCode code)
     {
-        auto *server = static_cast<PollServer *>(cls);
+        auto *loop = static_cast<HttpLoop *>(cls);
+        PollServer *server = &loop->server();
         if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+            loop->opened();
             auto *info = new ConnectionInfo;
+            info->loop = loop;
             const MHD_ConnectionInfo *a = MHD_get_connection_info(conn, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
             info->address = addressText(a ? a->client_addr : nullptr);
             const MHD_ConnectionInfo *fd = MHD_get_connection_info(conn, MHD_CONNECTION_INFO_CONNECTION_FD);
@@ -216,6 +441,7 @@ struct HttpGlue {
             server->m_guard.closed(info->ticket);
             delete info;
             *socketContext = nullptr;
+            loop->closed();
         }
     }
 
@@ -353,7 +579,7 @@ int PollServer::listenSocket()
 
 void PollServer::start()
 {
-    if (m_daemon)
+    if (!m_loops.empty())
         return;
     m_store = std::make_unique<Store>(m_config.dbPath, m_config.fullSync, m_config.busyTimeoutMs);
     try {
@@ -371,28 +597,44 @@ void PollServer::start()
         if (m_decoyHash.empty())
             m_decoyHash = hashPassword(randomPassword(16), m_config.unknownUserHashCost);
 
+        m_helpPdf.clear();
+        if (!m_config.helpPdfPath.empty())
+            m_helpPdf = readHelpDocument(m_config.helpPdfPath, m_config.maxHelpPdfBytes);
+
         const int fd = listenSocket();
         m_writer = std::make_unique<Writer>(*m_store, m_book, m_stateMutex);
         m_writer->start();
         m_loginQueue.start();
         m_guard.start();
-        // New connections come through the front door, which hands them over with
-        // MHD_add_connection once their first header has arrived and is sound.
-        unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_NO_LISTEN_SOCKET;
+        // Each HTTP thread runs a daemon of its own (see HttpLoop); new connections come through
+        // the front door, which hands each to the least busy thread once its first header has
+        // arrived and is sound.
+        unsigned flags = MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_NO_LISTEN_SOCKET;
         if (m_config.bindAddress.find(':') != std::string::npos)
             flags |= MHD_USE_IPv6;
-        m_daemon = MHD_start_daemon(
-            flags, 0, nullptr, nullptr, &HttpGlue::onRequest, this, MHD_OPTION_THREAD_POOL_SIZE,
-            static_cast<unsigned>(m_config.threads > 1 ? m_config.threads : 0),
-            MHD_OPTION_CONNECTION_MEMORY_LIMIT, m_config.connectionMemoryBytes, MHD_OPTION_CONNECTION_LIMIT,
-            m_config.connectionLimit, MHD_OPTION_CONNECTION_TIMEOUT, m_config.idleTimeoutSeconds,
-            MHD_OPTION_URI_LOG_CALLBACK, &HttpGlue::onUri, this, MHD_OPTION_NOTIFY_COMPLETED,
-            &HttpGlue::onCompleted, this, MHD_OPTION_NOTIFY_CONNECTION, &HttpGlue::onConnection, this,
-            MHD_OPTION_END);
-        if (!m_daemon) {
-            ::close(fd);
-            throw std::runtime_error("cannot start the HTTP server on " + m_config.bindAddress + " port "
-                                     + std::to_string(m_port));
+        const unsigned threads = std::max(1u, m_config.threads);
+        try {
+            for (unsigned i = 0; i < threads; ++i) {
+                auto loop = std::make_unique<HttpLoop>(*this);
+                // The connection limit is shared out, as libmicrohttpd shares it among its own threads.
+                const unsigned limit =
+                    m_config.connectionLimit / threads + (i < m_config.connectionLimit % threads);
+                MHD_Daemon *daemon = MHD_start_daemon(
+                    flags, 0, nullptr, nullptr, &HttpGlue::onRequest, this,
+                    MHD_OPTION_CONNECTION_MEMORY_LIMIT, m_config.connectionMemoryBytes,
+                    MHD_OPTION_CONNECTION_LIMIT, limit, MHD_OPTION_CONNECTION_TIMEOUT,
+                    m_config.idleTimeoutSeconds, MHD_OPTION_URI_LOG_CALLBACK, &HttpGlue::onUri, this,
+                    MHD_OPTION_NOTIFY_COMPLETED, &HttpGlue::onCompleted, this, MHD_OPTION_NOTIFY_CONNECTION,
+                    &HttpGlue::onConnection, loop.get(), MHD_OPTION_END);
+                if (!daemon)
+                    throw std::runtime_error("cannot start the HTTP server on " + m_config.bindAddress
+                                             + " port " + std::to_string(m_port));
+                m_loops.push_back(std::move(loop));
+                m_loops.back()->start(daemon);
+            }
+        } catch (...) {
+            ::close(fd); // the front door owns the listening socket only once it starts
+            throw;
         }
         FrontDoor::Limits door;
         door.waitingPerAddress = m_config.connections.unfinishedPerAddress;
@@ -402,7 +644,11 @@ void PollServer::start()
         m_frontDoor = std::make_unique<FrontDoor>(
             door, [this](const std::string &address) { return m_guard.admit(address); },
             [this](int client, const sockaddr *addr, socklen_t len) {
-                MHD_add_connection(m_daemon, client, addr, len); // closes the socket when refused
+                HttpLoop *least = m_loops.front().get();
+                for (const auto &loop : m_loops)
+                    if (loop->load() < least->load())
+                        least = loop.get();
+                least->handOver(client, addr, len);
             });
         m_frontDoor->start(fd);
     } catch (...) {
@@ -420,10 +666,9 @@ void PollServer::stop()
     m_loginQueue.stop();
     if (m_writer)
         m_writer->stop();
-    if (m_daemon) {
-        MHD_stop_daemon(m_daemon);
-        m_daemon = nullptr;
-    }
+    for (auto &loop : m_loops)
+        loop->stop();
+    m_loops.clear();
     m_guard.stop();
     m_writer.reset();
     m_store.reset();
@@ -496,8 +741,89 @@ bool PollServer::handle(RequestContext &ctx, MHD_Connection *conn)
         }
         return apiVote(ctx, conn);
     }
+    if (path == "/Dozenten_Hilfe.pdf") {
+        if (!get && !head) {
+            ctx.reply = textReply("Method not allowed", 405);
+            ctx.reply.headers.emplace_back("Allow", "GET, HEAD");
+            return true;
+        }
+        helpDocument(ctx);
+        return true;
+    }
     ctx.reply = textReply("Not found", 404);
     return true;
+}
+
+// ---------------------------------------------------------------------------
+// The lecturers' help document
+
+void PollServer::helpDocument(RequestContext &ctx)
+{
+    if (m_helpPdf.empty()) {
+        ctx.reply = textReply("Not found", 404);
+        return;
+    }
+    // libmicrohttpd sends a HEAD reply's headers (Content-Length included) without the body.
+    ctx.reply.status = 200;
+    ctx.reply.contentType = "application/pdf";
+    // Every request would otherwise copy the document twice; it stays unchanged until the daemon
+    // has stopped.
+    ctx.reply.staticBody = &m_helpPdf;
+    ctx.reply.headers = {{"Content-Disposition", "inline; filename=\"Dozenten_Hilfe.pdf\""},
+                         {"X-Content-Type-Options", "nosniff"}};
+}
+
+std::string readHelpDocument(const std::string &path, size_t maxBytes)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        throw std::runtime_error("cannot open the help document " + path + ": " + std::strerror(errno));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw std::runtime_error("the help document " + path + " is not a regular file");
+    }
+    // The size fstat reports is not trusted: at most maxBytes + 1 bytes are read, to see whether
+    // the file is larger than allowed.
+    std::string data;
+    data.resize(std::min<size_t>(maxBytes + 1, 64 * 1024));
+    size_t have = 0;
+    for (;;) {
+        if (have == data.size()) {
+            if (data.size() > maxBytes)
+                break;
+            data.resize(std::min(data.size() * 2, maxBytes + 1));
+        }
+        const ssize_t n = ::read(fd, data.data() + have, data.size() - have);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const int err = errno;
+            ::close(fd);
+            throw std::runtime_error("cannot read the help document " + path + ": " + std::strerror(err));
+        }
+        if (n == 0)
+            break;
+        have += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    data.resize(have);
+    if (have > maxBytes)
+        throw std::runtime_error("the help document " + path + " is larger than "
+                                 + std::to_string(maxBytes / (1024 * 1024)) + " MiB");
+    if (data.rfind("%PDF-", 0) != 0)
+        throw std::runtime_error("the help document " + path + " is not a PDF file");
+    return data;
+}
+
+std::vector<std::string> helpDocumentCandidates(const std::string &executableFolder)
+{
+    std::vector<std::string> places;
+    if (!executableFolder.empty())
+        places.push_back(executableFolder + (executableFolder.back() == '/' ? "" : "/")
+                         + "Dozenten_Hilfe.pdf");
+    places.push_back("/usr/share/kelvora-server/Dozenten_Hilfe.pdf");
+    return places;
 }
 
 std::string PollServer::deviceOf(RequestContext &ctx, MHD_Connection *conn)
@@ -540,7 +866,7 @@ bool PollServer::withLogin(RequestContext &ctx, MHD_Connection *conn, const std:
             if (!ok)
                 ctx.reply = textReply("Unknown user or wrong password");
             if (!ok || then(true))
-                MHD_resume_connection(conn);
+                resume(conn);
         });
     if (queued == LoginQueue::Queued::Yes)
         return false;
@@ -550,7 +876,7 @@ bool PollServer::withLogin(RequestContext &ctx, MHD_Connection *conn, const std:
     } else {
         ctx.reply = shuttingDownText();
     }
-    MHD_resume_connection(conn);
+    resume(conn);
     return false;
 }
 
@@ -565,12 +891,12 @@ void PollServer::submitChange(RequestContext &ctx, MHD_Connection *conn, bool su
             ctx.reply = std::move(committed);
         else // not stored, in its own failed transaction or behind an opening that failed
             ctx.reply = vote ? voteNotStored() : textReply("Storage error", 500);
-        MHD_resume_connection(conn);
+        resume(conn);
     };
     if (!m_writer->submit(std::move(change), std::move(done))) {
         ctx.reply =
             isApi(ctx) ? apiError(503, "error", "Der Server wird gerade beendet.") : shuttingDownText();
-        MHD_resume_connection(conn);
+        resume(conn);
     }
 }
 

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "server/src/connection_guard.h"
 #include "server/src/device_tokens.h"
@@ -20,17 +21,19 @@
 #include "server/src/store.h"
 #include "server/src/writer.h"
 
-struct MHD_Daemon;
 struct MHD_Connection;
 
 namespace kv::server {
+
+// The help document is held in memory whole; a larger file is refused at start.
+constexpr size_t kMaxHelpPdfBytes = 8 * 1024 * 1024;
 
 struct ServerConfig {
     std::string dbPath = "kelvora-server.db";
     std::string bindAddress = "0.0.0.0";
     uint16_t port = 8090;           // 0 = any free port
     int64_t voteIntervalMs = 10000; // wait between two votes of a device (polls without eid)
-    unsigned threads = 2;           // libmicrohttpd worker threads, each with its own epoll loop
+    unsigned threads = 2;           // HTTP threads, each running a libmicrohttpd daemon in its own epoll loop
     bool fullSync = true;           // SQLite synchronous=FULL instead of NORMAL
     int busyTimeoutMs = 5000;       // how long a write waits for a database another program holds
     HashCost unknownUserHashCost = HashCost::Interactive; // cost of the decoy check for unknown IDs
@@ -45,6 +48,10 @@ struct ServerConfig {
     // proxy or has a public name ("https://polls.example.org/"). Empty: the address it listens on,
     // or its LAN address when it listens on all of them, with its port.
     std::string publicUrl;
+    // The lecturers' help document served at /Dozenten_Hilfe.pdf, read once at start. Empty: none
+    // (the path answers 404).
+    std::string helpPdfPath;
+    size_t maxHelpPdfBytes = kMaxHelpPdfBytes;
 };
 
 // The base of the audience's links: `publicUrl` when given, else "http://HOST:PORT/" with the
@@ -52,8 +59,17 @@ struct ServerConfig {
 std::string audienceBase(const std::string &publicUrl, const std::string &bindAddress, uint16_t port,
                          const std::function<std::string()> &lanAddress);
 
+// Reads the help document: a PDF file (it starts with "%PDF-") of at most `maxBytes`. Reads no
+// more than maxBytes + 1 bytes, whatever the file claims. Throws with the reason when it cannot.
+std::string readHelpDocument(const std::string &path, size_t maxBytes = kMaxHelpPdfBytes);
+
+// Where the server looks for the help document when no --help-pdf is given, in this order: beside
+// its executable (a build), then the place the package installs it.
+std::vector<std::string> helpDocumentCandidates(const std::string &executableFolder);
+
 struct Reply;
 struct RequestContext;
+class HttpLoop;
 
 class PollServer {
 public:
@@ -71,7 +87,7 @@ public:
     // The link the audience of `id` opens (UTF-8 ID), e.g. "http://192.168.1.20:8090/?id=demo".
     std::string audienceLink(const std::string &id) const;
     const ServerConfig &config() const { return m_config; }
-    bool running() const { return m_daemon != nullptr; }
+    bool running() const { return !m_loops.empty(); }
 
 private:
     friend struct HttpGlue;
@@ -83,6 +99,7 @@ private:
     bool apiPoll(RequestContext &ctx, MHD_Connection *conn, std::string_view query);
     bool apiJoin(RequestContext &ctx, std::string_view query);
     bool apiVote(RequestContext &ctx, MHD_Connection *conn);
+    void helpDocument(RequestContext &ctx);
 
     // Runs `then(suspended)` once the password is right: at once when a recent check is
     // remembered, otherwise on the login queue's thread with the connection suspended.
@@ -102,7 +119,9 @@ private:
     ServerConfig m_config;
     std::unique_ptr<Store> m_store;
     std::unique_ptr<DeviceTokens> m_tokens;
-    MHD_Daemon *m_daemon = nullptr;
+    // The HTTP threads, each with a libmicrohttpd daemon of its own; the front door hands every
+    // connection to one of them.
+    std::vector<std::unique_ptr<HttpLoop>> m_loops;
     uint16_t m_port = 0;
 
     std::mutex m_stateMutex; // guards m_book; taken before the writer's queue
@@ -115,6 +134,7 @@ private:
     LoginQueue m_loginQueue;
     ConnectionGuard m_guard;
     std::unique_ptr<FrontDoor> m_frontDoor;
+    std::string m_helpPdf; // read at start, not changed while the daemon runs; empty: none
 };
 
 } // namespace kv::server

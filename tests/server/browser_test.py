@@ -88,11 +88,18 @@ class Server:
 
 class Browser:
     def __init__(self, folder):
-        self.port = free_port()
-        self.driver = subprocess.Popen(["chromedriver", f"--port={self.port}", "--allowed-ips=127.0.0.1"],
-                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.url = f"http://127.0.0.1:{self.port}"
-        until("chromedriver", lambda: self._ready())
+        # The free port can be taken by another test before chromedriver binds it; chromedriver then
+        # ends at once, and another port is tried. A loaded machine can also take a while to start it.
+        for attempt in range(5):
+            self.port = free_port()
+            self.driver = subprocess.Popen(["chromedriver", f"--port={self.port}", "--allowed-ips=127.0.0.1"],
+                                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            self.url = f"http://127.0.0.1:{self.port}"
+            if until("chromedriver", lambda: self._ready() or self.driver.poll() is not None, timeout=90) \
+                    and self.driver.poll() is None:
+                break
+        else:
+            raise RuntimeError("chromedriver did not start")
         args = ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                 "--disable-background-networking", "--disable-component-update", "--disable-sync",
                 "--disable-dev-shm-usage", "--window-size=412,900",
