@@ -14,22 +14,12 @@ ConnectionGuard::~ConnectionGuard()
 
 void ConnectionGuard::start()
 {
-    if (m_thread.joinable())
-        return;
-    m_stopping = false;
-    m_thread = std::thread([this] { loop(); });
+    m_thread.start([this] { loop(); });
 }
 
 void ConnectionGuard::stop()
 {
-    if (!m_thread.joinable())
-        return;
-    {
-        std::lock_guard l(m_mutex);
-        m_stopping = true;
-    }
-    m_wake.notify_all();
-    m_thread.join();
+    m_thread.stop();
 }
 
 bool ConnectionGuard::admit(const std::string &address)
@@ -140,9 +130,9 @@ void ConnectionGuard::loop()
     const auto step = std::clamp(std::min(m_limits.requestDeadline, m_limits.idleDeadline) / 4,
                                  std::chrono::milliseconds(20), std::chrono::milliseconds(1000));
     std::unique_lock l(m_mutex);
-    while (!m_stopping) {
+    while (!m_thread.stopping()) {
         m_wake.wait_for(l, step);
-        if (m_stopping)
+        if (m_thread.stopping())
             break;
         l.unlock();
         closeOverdue(Clock::now());

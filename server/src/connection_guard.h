@@ -13,6 +13,8 @@
 #include <thread>
 #include <unordered_map>
 
+#include "server/src/background_thread.h"
+
 namespace kv::server {
 
 class ConnectionGuard {
@@ -70,8 +72,7 @@ private:
     std::list<Entry> m_connections;
     std::unordered_map<std::string, PerAddress> m_addresses;
     std::condition_variable m_wake;
-    bool m_stopping = false;
-    std::thread m_thread;
+    BackgroundThread m_thread{m_mutex, m_wake};
 };
 
 } // namespace kv::server

@@ -11,29 +11,19 @@ LoginQueue::~LoginQueue()
 
 void LoginQueue::start()
 {
-    if (m_thread.joinable())
-        return;
-    m_stopping = false;
-    m_thread = std::thread([this] { loop(); });
+    m_thread.start([this] { loop(); });
 }
 
 void LoginQueue::stop()
 {
-    if (!m_thread.joinable())
-        return;
-    {
-        std::lock_guard l(m_mutex);
-        m_stopping = true;
-    }
-    m_wake.notify_all();
-    m_thread.join();
+    m_thread.stop();
 }
 
 LoginQueue::Queued LoginQueue::submit(const std::string &address, std::function<void()> check)
 {
     {
         std::lock_guard l(m_mutex);
-        if (m_stopping || !m_thread.joinable())
+        if (m_thread.stopping() || !m_thread.running())
             return Queued::Stopped;
         auto &mine = m_waiting[address];
         if (mine.size() >= m_limits.perAddress || m_count >= m_limits.total) {
@@ -56,7 +46,7 @@ void LoginQueue::loop()
         std::function<void()> check;
         {
             std::unique_lock l(m_mutex);
-            m_wake.wait(l, [&] { return m_count > 0 || m_stopping; });
+            m_wake.wait(l, [&] { return m_count > 0 || m_thread.stopping(); });
             if (m_count == 0)
                 return;
             const std::string address = std::move(m_turns.front());

@@ -13,6 +13,8 @@
 #include <thread>
 #include <unordered_map>
 
+#include "server/src/background_thread.h"
+
 namespace kv::server {
 
 class LoginQueue {
@@ -45,8 +47,7 @@ private:
     std::unordered_map<std::string, std::deque<std::function<void()>>> m_waiting;
     std::deque<std::string> m_turns; // addresses with checks waiting, in the order they get their turn
     size_t m_count = 0;
-    bool m_stopping = false;
-    std::thread m_thread;
+    BackgroundThread m_thread{m_mutex, m_wake};
 };
 
 } // namespace kv::server

@@ -15,29 +15,19 @@ Writer::~Writer()
 
 void Writer::start()
 {
-    if (m_thread.joinable())
-        return;
-    m_stopping = false;
-    m_thread = std::thread([this] { loop(); });
+    m_thread.start([this] { loop(); });
 }
 
 void Writer::stop()
 {
-    if (!m_thread.joinable())
-        return;
-    {
-        std::lock_guard l(m_queueMutex);
-        m_stopping = true;
-    }
-    m_wake.notify_all();
-    m_thread.join();
+    m_thread.stop();
 }
 
 bool Writer::submit(Change change, Done done)
 {
     {
         std::lock_guard l(m_queueMutex);
-        if (m_stopping || !m_thread.joinable())
+        if (m_thread.stopping() || !m_thread.running())
             return false;
         m_queue.push_back(Job{std::move(change), std::move(done)});
     }
@@ -81,7 +71,7 @@ void Writer::loop()
         std::deque<Job> batch;
         {
             std::unique_lock l(m_queueMutex);
-            m_wake.wait(l, [&] { return !m_queue.empty() || m_stopping; });
+            m_wake.wait(l, [&] { return !m_queue.empty() || m_thread.stopping(); });
             if (m_queue.empty())
                 return;
             batch.swap(m_queue);

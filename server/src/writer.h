@@ -10,6 +10,7 @@
 #include <mutex>
 #include <thread>
 
+#include "server/src/background_thread.h"
 #include "server/src/poll_book.h"
 #include "server/src/store.h"
 
@@ -54,8 +55,7 @@ private:
     std::mutex m_queueMutex; // taken after m_bookMutex
     std::condition_variable m_wake;
     std::deque<Job> m_queue;
-    bool m_stopping = false;
-    std::thread m_thread;
+    BackgroundThread m_thread{m_queueMutex, m_wake};
 };
 
 } // namespace kv::server
