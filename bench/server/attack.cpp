@@ -21,6 +21,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench/server/loopback_socket.h"
 #include "server/src/passwords.h"
 #include "server/src/poll_server.h"
 #include "server/src/store.h"
@@ -33,29 +34,8 @@ namespace {
 constexpr const char *kAttacker = "127.0.0.2";
 constexpr const char *kHonest = "127.0.0.3";
 
-int connectFrom(const char *source, uint16_t port)
-{
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
-    sockaddr_in s{};
-    s.sin_family = AF_INET;
-    inet_pton(AF_INET, source, &s.sin_addr);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    timeval tv{30, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    const int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    if (bind(fd, reinterpret_cast<sockaddr *>(&s), sizeof s) != 0
-        || connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
+// Every read on a connection of this benchmark gives up after this many seconds.
+constexpr int kReadSeconds = 30;
 
 // Sends a request (if any) and reads one reply (Content-Length framed). Empty on failure.
 std::string exchange(int fd, const std::string &request)
@@ -122,7 +102,7 @@ void honestVotes(uint16_t port, int count, Latencies &out)
 {
     for (int i = 0; i < count; ++i) {
         const auto t0 = Clock::now();
-        const int fd = connectFrom(kHonest, port);
+        const int fd = kv::bench::connectFrom(kHonest, port, kReadSeconds);
         std::string reply = fd < 0 ? std::string() : exchange(fd, get("/api/poll?id=bench"));
         const std::string token = tokenOf(reply);
         reply = token.empty() ? std::string() : exchange(fd, vote(token, "A"));
@@ -176,7 +156,7 @@ int main()
     server.start();
     const uint16_t port = server.port();
     {
-        const int fd = connectFrom("127.0.0.1", port);
+        const int fd = kv::bench::connectFrom("127.0.0.1", port, kReadSeconds);
         exchange(fd, get("/kv_set.php?id=bench&pw=bench-pw&st=5"));
         close(fd);
     }
@@ -193,7 +173,7 @@ int main()
     { // 1. slow headers
         std::vector<int> attack;
         for (int i = 0; i < 8000; ++i) {
-            const int fd = connectFrom(kAttacker, port);
+            const int fd = kv::bench::connectFrom(kAttacker, port, kReadSeconds);
             if (fd >= 0) {
                 const std::string part = "GET /api/poll?id=bench HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: ";
                 send(fd, part.data(), part.size(), MSG_NOSIGNAL);
@@ -220,7 +200,7 @@ int main()
         std::vector<int> hall;
         int counted = 0;
         for (int i = 0; i < 1500; ++i) {
-            const int fd = connectFrom(kAttacker, port);
+            const int fd = kv::bench::connectFrom(kAttacker, port, kReadSeconds);
             const std::string token =
                 fd < 0 ? std::string() : tokenOf(exchange(fd, get("/api/poll?id=bench")));
             counted +=
@@ -245,7 +225,7 @@ int main()
             flood.emplace_back([&, t] {
                 std::vector<int> fds;
                 for (int i = 0; i < 50; ++i)
-                    fds.push_back(connectFrom(kAttacker, port));
+                    fds.push_back(kv::bench::connectFrom(kAttacker, port, kReadSeconds));
                 for (int round = 0; !stop && round < 10'000; ++round) {
                     // All 50 at once, then all the replies: 200 checks asked for in parallel.
                     for (size_t i = 0; i < fds.size(); ++i) {
@@ -267,7 +247,7 @@ int main()
         Latencies logins, votes;
         for (int i = 0; i < kLecturers; ++i) {
             const auto t0 = Clock::now();
-            const int fd = connectFrom(kHonest, port);
+            const int fd = kv::bench::connectFrom(kHonest, port, kReadSeconds);
             const std::string r =
                 exchange(fd, get("/kv_user_exists.php?id=prof" + std::to_string(i) + "&pw=richtig"));
             close(fd);

@@ -23,6 +23,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench/server/loopback_socket.h"
 #include "server/src/passwords.h"
 #include "server/src/poll_server.h"
 #include "server/src/store.h"
@@ -60,26 +61,6 @@ struct Options {
 // Voters come from three loopback addresses, as phones come from many: the server limits what
 // one address may hold.
 constexpr const char *kVoterAddresses[] = {"127.0.0.1", "127.0.0.2", "127.0.0.3"};
-
-int connectFrom(const char *source, int port)
-{
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
-    sockaddr_in s{};
-    s.sin_family = AF_INET;
-    inet_pton(AF_INET, source, &s.sin_addr);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(fd, reinterpret_cast<sockaddr *>(&s), sizeof s) != 0
-        || connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
 
 // Like a phone that loads the poll first: asks for it on the voter's own connection and keeps the
 // device token the server hands out. Empty on failure.
@@ -177,15 +158,13 @@ public:
         for (size_t i = 0; i < voters_.size(); ++i) {
             Voter &v = voters_[i];
             v.answer = static_cast<int>(i % 5);
-            v.fd = connectFrom(kVoterAddresses[i % 3], port_);
+            v.fd = kv::bench::connectFrom(kVoterAddresses[i % 3], static_cast<uint16_t>(port_));
             if (v.fd >= 0)
                 v.cookie = fetchToken(v.fd, o_.id);
             if (v.fd < 0 || v.cookie.empty()) {
                 std::fprintf(stderr, "connect %zu: %s\n", i, std::strerror(errno));
                 return false;
             }
-            const int one = 1;
-            setsockopt(v.fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
             fcntl(v.fd, F_SETFL, fcntl(v.fd, F_GETFL) | O_NONBLOCK);
             epoll_event ev{};
             ev.events = EPOLLIN;
