@@ -74,20 +74,7 @@ class Server(bt.Server):
         for user in ("demo", LONG_ID):
             subprocess.run([binary, "--db", os.path.join(folder, "polls.db"), "--add-user", user],
                            input=bt.PASSWORD + "\n", text=True, check=True, stdout=subprocess.DEVNULL)
-        self.proc = subprocess.Popen(
-            [binary, "--db", os.path.join(folder, "polls.db"), "--bind", "127.0.0.1", "--port", "0",
-             "--demo-password", bt.PASSWORD, "--vote-interval-ms", str(VOTE_INTERVAL_MS)],
-            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, cwd=folder)
-        self.port = None
-        lines = []
-        for line in self.proc.stdout:
-            lines.append(line)
-            if line.startswith("Kelvora server ready on port "):
-                self.port = int(line.split()[-1])
-                break
-        if self.port is None:
-            raise RuntimeError("server did not start:\n" + "".join(lines))
-        self.base = f"http://127.0.0.1:{self.port}"
+        super().__init__(binary, folder, vote_interval_ms=VOTE_INTERVAL_MS)
 
 
 class Audit:

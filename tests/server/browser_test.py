@@ -51,10 +51,10 @@ def until(what, check, timeout=15.0):
 
 
 class Server:
-    def __init__(self, binary, folder):
+    def __init__(self, binary, folder, vote_interval_ms=1500):
         self.proc = subprocess.Popen(
             [binary, "--db", os.path.join(folder, "polls.db"), "--bind", "127.0.0.1", "--port", "0",
-             "--demo-password", PASSWORD, "--vote-interval-ms", "1500"],
+             "--demo-password", PASSWORD, "--vote-interval-ms", str(vote_interval_ms)],
             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, cwd=folder)
         self.port = None
         lines = []
