@@ -26,24 +26,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const uint8_t mode = data[0];
     const std::string_view body(reinterpret_cast<const char *>(data + 1), size - 1);
 
-    std::map<std::string, std::string> fields;
-    bool parsed = false;
-    if (mode & 1) {
-        if (auto j = parseFlatJsonObject(body)) {
-            fields = std::move(*j);
-            parsed = true;
-        }
-    } else if (auto q = parseQuery(body, Charset::Utf8)) {
-        parsed = true;
-        for (auto &[k, v] : q->values) {
-            if (v.size() != 1)
-                parsed = false;
-            else
-                fields[k] = v.front();
-        }
-    }
-    if (!parsed || !fields.count("id") || !fields.count("answer"))
+    const auto parsed =
+        parseVoteBody((mode & 1) ? "application/json" : "application/x-www-form-urlencoded", body);
+    if (!parsed || !parsed->count("id") || !parsed->count("answer"))
         return 0;
+    std::map<std::string, std::string> fields = *parsed;
 
     PollBook book(10000);
     book.load({{"demo", "hash"}}, {}, {});

@@ -1080,27 +1080,10 @@ bool PollServer::apiPoll(RequestContext &ctx, MHD_Connection *conn, std::string_
 bool PollServer::apiVote(RequestContext &ctx, MHD_Connection *conn)
 {
     // Body: JSON object or an HTML form, both UTF-8.
-    std::map<std::string, std::string> fields;
     const char *type = MHD_lookup_connection_value(conn, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_TYPE);
-    const std::string mime = toLowerAscii(type ? type : "");
-    bool parsed = false;
-    if (mime.rfind("application/json", 0) == 0) {
-        if (auto j = parseFlatJsonObject(ctx.body)) {
-            fields = std::move(*j);
-            parsed = true;
-        }
-    } else if (mime.empty() || mime.rfind("application/x-www-form-urlencoded", 0) == 0) {
-        if (auto q = parseQuery(ctx.body, Charset::Utf8)) {
-            parsed = true;
-            for (auto &[k, v] : q->values) {
-                if (v.size() != 1)
-                    parsed = false;
-                else
-                    fields[k] = v.front();
-            }
-        }
-    }
-    if (!parsed || !fields.count("id") || !fields.count("answer")) {
+    std::map<std::string, std::string> fields = parseVoteBody(toLowerAscii(type ? type : ""), ctx.body)
+                                                    .value_or(std::map<std::string, std::string>{});
+    if (!fields.count("id") || !fields.count("answer")) {
         ctx.reply = apiError(400, "invalid", "Ungültige Anfrage: ID und Antwort werden benötigt.");
         return true;
     }

@@ -433,4 +433,22 @@ std::string trimAscii(std::string_view s)
     return std::string(s.substr(b, e - b));
 }
 
+std::optional<std::map<std::string, std::string>> parseVoteBody(std::string_view mime, std::string_view body)
+{
+    if (mime.substr(0, 16) == "application/json")
+        return parseFlatJsonObject(body);
+    if (!mime.empty() && mime.substr(0, 33) != "application/x-www-form-urlencoded")
+        return std::nullopt;
+    const auto q = parseQuery(body, Charset::Utf8);
+    if (!q)
+        return std::nullopt;
+    std::map<std::string, std::string> fields;
+    for (const auto &[k, v] : q->values) {
+        if (v.size() != 1)
+            return std::nullopt;
+        fields[k] = v.front();
+    }
+    return fields;
+}
+
 } // namespace kv::server

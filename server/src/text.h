@@ -45,6 +45,10 @@ std::optional<Params> parseQuery(std::string_view query, Charset cs);
 // Reads a flat JSON object whose values are strings, numbers, booleans or null.
 // Numbers and booleans are returned in their literal text form.
 std::optional<std::map<std::string, std::string>> parseFlatJsonObject(std::string_view json);
+// The fields of a vote's body (UTF-8): a flat JSON object when `mime` (lower case) is
+// application/json, an HTML form when it is application/x-www-form-urlencoded or empty, with
+// every field once. Nothing for other types, malformed bodies and repeated form fields.
+std::optional<std::map<std::string, std::string>> parseVoteBody(std::string_view mime, std::string_view body);
 
 // Quotes a UTF-8 string as a JSON string literal.
 std::string jsonString(std::string_view utf8);
