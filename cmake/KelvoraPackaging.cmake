@@ -1,6 +1,6 @@
 # Installation rules and the Debian packages (CPack):
 #   kelvora         the client: program, export template, desktop entry, icons, the MIME type of
-#                   series files (*.kvf), manual page
+#                   series files (*.kvf), the question bank converter, manual pages
 #   kelvora-server  the poll server: program, systemd service with its own user, manual page
 # "cmake --install <build>" installs both; "cpack" in the build folder makes both packages.
 # Included from the root CMakeLists.txt after every target exists.
@@ -35,8 +35,9 @@ endfunction()
 kelvora_gzip(${pkg_out}/changelog ${pkg_out}/changelog.gz)
 kelvora_gzip(${pkg_src}/kelvora.1 ${pkg_out}/kelvora.1.gz)
 kelvora_gzip(${pkg_src}/kelvora-server.1 ${pkg_out}/kelvora-server.1.gz)
+kelvora_gzip(${pkg_src}/kelvora-convert.1 ${pkg_out}/kelvora-convert.1.gz)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-             ${pkg_src}/kelvora.1 ${pkg_src}/kelvora-server.1)
+             ${pkg_src}/kelvora.1 ${pkg_src}/kelvora-server.1 ${pkg_src}/kelvora-convert.1)
 
 set(rw_r_r OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
@@ -65,6 +66,10 @@ if(TARGET kelvora)
   install(FILES ${PROJECT_SOURCE_DIR}/data/kelvora.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
           PERMISSIONS ${rw_r_r} COMPONENT client)
   install(FILES ${pkg_out}/kelvora.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 PERMISSIONS ${rw_r_r}
+          COMPONENT client)
+  # The question bank converter, for lecturers who move whole banks and for scripts.
+  install(TARGETS kelvora-convert RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT client)
+  install(FILES ${pkg_out}/kelvora-convert.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 PERMISSIONS ${rw_r_r}
           COMPONENT client)
   install(FILES ${pkg_src}/copyright ${pkg_out}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/kelvora
           PERMISSIONS ${rw_r_r} COMPONENT client)
@@ -127,7 +132,8 @@ Kelvora presents a series of multiple-choice questions in the lecture hall
 and opens a live poll for each on a Kelvora poll server; the audience votes
 from their phones, and the result is shown as bars. It also runs instant
 polls, edits series files (*.kvf) and exports the stored results as a
-spreadsheet.")
+spreadsheet. kelvora-convert moves question banks of learning platforms
+(GIFT, Moodle XML, Aiken) into series files and back.")
 
 set(CPACK_DEBIAN_SERVER_PACKAGE_NAME kelvora-server)
 set(CPACK_DEBIAN_SERVER_PACKAGE_SECTION net)

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QSaveFile>
+#include <memory>
 
 namespace kv {
 
@@ -28,6 +29,26 @@ IoStatus replaceFile(const QString &path, const std::function<bool(QIODevice &)>
     }
     if (!file.commit())
         return IoStatus::failure(file.errorString());
+    return {};
+}
+
+IoStatus replaceFiles(const std::vector<std::pair<QString, QByteArray>> &files)
+{
+    std::vector<std::unique_ptr<QSaveFile>> pending;
+    for (const auto &[path, content] : files) {
+        auto file = std::make_unique<QSaveFile>(path);
+        // A file not committed is dropped when it goes out of scope, with the ones before it.
+        if (!file->open(QIODevice::WriteOnly) || !writeAll(*file, content)
+            || file->error() != QFileDevice::NoError) {
+            const QString why = file->errorString();
+            return IoStatus::failure(path + QStringLiteral(": ")
+                                     + (why.isEmpty() ? QStringLiteral("Schreibfehler") : why));
+        }
+        pending.push_back(std::move(file));
+    }
+    for (auto &file : pending)
+        if (!file->commit())
+            return IoStatus::failure(file->fileName() + QStringLiteral(": ") + file->errorString());
     return {};
 }
 

@@ -9,6 +9,8 @@
 #include <QString>
 #include <functional>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "core/io_status.h"
 
@@ -19,6 +21,11 @@ namespace kv {
 // keeps the permissions it had).
 IoStatus replaceFile(const QString &path, const std::function<bool(QIODevice &)> &write,
                      std::optional<QFileDevice::Permissions> permissions = std::nullopt);
+
+// Replaces several files at once: every new content is written to a temporary file beside its
+// target first, and only when all of them were written are they renamed into place. A failure
+// while writing leaves every target as it was.
+IoStatus replaceFiles(const std::vector<std::pair<QString, QByteArray>> &files);
 
 // Writes all of `data`; false when the device took fewer bytes.
 bool writeAll(QIODevice &out, QByteArrayView data);

@@ -61,6 +61,17 @@ printf '%s\n' "$version"
 grep -qx 'xmlheader.txt: /usr/share/kelvora/xmlheader.txt' <<<"$version" || fail "installed client does not find xmlheader.txt"
 cmp -s /usr/share/kelvora/xmlheader.txt data/xmlheader.txt || fail "installed xmlheader.txt differs from data/xmlheader.txt"
 
+# The question bank converter needs no display either: its usage, its manual page, and a bank
+# turned into a whole series file.
+say "client: kelvora-convert"
+help=$(env -i PATH=/usr/bin:/bin /usr/bin/kelvora-convert --help) || fail "installed kelvora-convert --help failed"
+grep -q '^Aufruf: kelvora-convert' <<<"$help" || fail "installed kelvora-convert --help does not print its usage"
+[ -f /usr/share/man/man1/kelvora-convert.1.gz ] || fail "no manual page of kelvora-convert"
+printf 'Frage?{=ja ~nein}\n' >"$tmp/bank.gift"
+env -i PATH=/usr/bin:/bin /usr/bin/kelvora-convert "$tmp/bank.gift" "$tmp/bank.kvf" >"$tmp/convert.log" 2>&1 \
+  || { cat "$tmp/convert.log"; fail "installed kelvora-convert could not convert a bank"; }
+[ "$(stat -c %s "$tmp/bank.kvf")" -eq 496300 ] || fail "kelvora-convert wrote no whole series file"
+
 # The client as a user who cannot write /usr/bin: it starts, keeps its state in the per-user
 # folder and leaves the association to the package. It runs until timeout ends it.
 say "client: starts as a user and keeps its state in the per-user folder"
@@ -139,4 +150,5 @@ say "remove"
 $sudo dpkg --purge kelvora kelvora-server >/dev/null
 { [ ! -e /usr/bin/kelvora ] && [ ! -e /usr/bin/kelvora-server ]; } || fail "programs left after removal"
 [ ! -e /usr/share/kelvora/xmlheader.txt ] || fail "data files left after removal"
+[ ! -e /usr/bin/kelvora-convert ] || fail "kelvora-convert left after removal"
 say "packages OK"

@@ -1,8 +1,6 @@
 // The lecturers' guide: kelvora-guide-pdf turns the German guide into a PDF that poppler reads and
 // whose text is the guide's; faulty inputs leave no PDF behind; and the messages the guides quote
 // are the program's own texts, letter for letter, the same in both languages.
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -10,40 +8,17 @@
 #include <set>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
+
+#include "tests/support/run_program.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Outcome {
-    int status = -1; // exit status, -1 when it did not exit normally
-    std::string output;
-};
-
-std::string quoted(const std::string &s)
-{
-    std::string q = "'";
-    for (char c : s)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-Outcome run(const std::string &command)
-{
-    Outcome r;
-    FILE *p = popen((command + " 2>&1").c_str(), "r");
-    if (!p)
-        return r;
-    std::array<char, 4096> buf{};
-    size_t n = 0;
-    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0)
-        r.output.append(buf.data(), n);
-    const int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
-}
+using Outcome = kv::test::ProgramRun;
+const auto &quoted = kv::test::shellQuoted;
+const auto &run = kv::test::runProgram;
 
 std::string readFile(const fs::path &path)
 {
@@ -149,7 +124,7 @@ std::string programTexts()
     std::string all;
     const std::regex literalRun("\"((?:[^\"\\\\\\n]|\\\\.)*)\"(?:\\s*\"(?:[^\"\\\\\\n]|\\\\.)*\")*");
     const std::regex literal("\"((?:[^\"\\\\\\n]|\\\\.)*)\"");
-    for (const char *folder : {"core", "net", "ui", "platform", "app", "server/src"}) {
+    for (const char *folder : {"core", "net", "ui", "platform", "app", "server/src", "tools"}) {
         for (const auto &entry : fs::recursive_directory_iterator(kSource / folder)) {
             const auto ext = entry.path().extension();
             if (ext != ".cpp" && ext != ".h")
