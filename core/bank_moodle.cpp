@@ -161,7 +161,7 @@ ReadResult readMoodleXml(const QByteArray &content)
     ReadResult r;
     QXmlStreamReader xml(content);
     if (xml.readNextStartElement() && xml.name() != QLatin1String("quiz")) {
-        r.error = QStringLiteral("Die Datei ist keine Moodle-XML-Datei: Sie beginnt nicht mit <quiz>.");
+        r.error = QStringLiteral("Die Datei ist keine Moodle-XML-Datei: Das Element „quiz“ fehlt.");
         return r;
     }
     int number = 0;

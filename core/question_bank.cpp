@@ -22,12 +22,19 @@ QString countOf(int n)
     return n == 1 ? QStringLiteral("1 Frage") : QStringLiteral("%1 Fragen").arg(n);
 }
 
-void appendNotes(QString &out, const QString &heading, const std::vector<Note> &notes)
+// The notes under their heading, as many as `budget` still allows; the rest are counted.
+void appendNotes(QString &out, const QString &heading, const std::vector<Note> &notes, int &budget)
 {
     if (notes.empty())
         return;
     out += QStringLiteral("\n\n") + heading;
-    for (const Note &n : notes) {
+    for (size_t i = 0; i < notes.size(); ++i) {
+        if (budget == 0) {
+            out += QStringLiteral("\n  … und %1 weitere").arg(notes.size() - i);
+            return;
+        }
+        --budget;
+        const Note &n = notes[i];
         out += QStringLiteral("\n  ") + n.where;
         if (!n.name.isEmpty())
             out += QStringLiteral(" „") + n.name + QStringLiteral("“");
@@ -53,7 +60,7 @@ QString leftOutReason(const Question &q, const QString &text)
     case Kind::TrueFalse:
         break;
     case Kind::Essay:
-        return QStringLiteral("Freitext-Frage ohne Antworten zur Auswahl");
+        return QStringLiteral("Freitext-Frage ohne Antworten");
     case Kind::Description:
         return QStringLiteral("Beschreibung ohne Antworten");
     case Kind::Numerical:
@@ -246,17 +253,18 @@ QString firstWords(const QString &text)
     return out.size() < all.size() ? out + QStringLiteral("…") : out;
 }
 
-QString Report::summary() const
+QString Report::summary(int maxNotes) const
 {
     const int left = int(leftOut.size());
+    int budget = maxNotes < 0 ? int(changed.size() + leftOut.size()) : maxNotes;
     QString out;
     if (direction == Direction::In) {
         out = QStringLiteral("%1 übernommen, %2 nicht übernommen.").arg(countOf(taken), countOf(left));
-        appendNotes(out, QStringLiteral("Geändert:"), changed);
-        appendNotes(out, QStringLiteral("Nicht übernommen:"), leftOut);
+        appendNotes(out, QStringLiteral("Geändert:"), changed, budget);
+        appendNotes(out, QStringLiteral("Nicht übernommen:"), leftOut, budget);
     } else {
         out = QStringLiteral("%1 exportiert (ohne Ergebnisse).").arg(countOf(taken));
-        appendNotes(out, QStringLiteral("Hinweise:"), changed);
+        appendNotes(out, QStringLiteral("Hinweise:"), changed, budget);
     }
     return out;
 }
@@ -264,6 +272,7 @@ QString Report::summary() const
 Conversion toSeries(const std::vector<Question> &questions)
 {
     Conversion c;
+    c.entries.reserve(questions.size());
     for (const Question &q : questions) {
         const QString text = cleaned(q.text);
         Note note{q.where, q.name.isEmpty() ? firstWords(text) : firstWords(q.name), {}};

@@ -81,8 +81,8 @@ struct Report {
     std::vector<Note> leftOut;
 
     // The summary, in German like every text the lecturer sees: the counts, then one line per
-    // question changed or left out.
-    QString summary() const;
+    // question changed or left out; past `maxNotes` lines the rest are only counted.
+    QString summary(int maxNotes = -1) const;
 };
 
 // Questions mapped to question records: 2 to 5 answers give `Typ` 2 to 5, true/false gives

@@ -101,7 +101,7 @@ TEST(Gift, WhatIsLeftOutAndWhy)
           {
               {"essay",
                "::Aufsatz::Schreiben Sie.{}",
-               {s("left out Zeile 1 Aufsatz: Freitext-Frage ohne Antworten zur Auswahl")}},
+               {s("left out Zeile 1 Aufsatz: Freitext-Frage ohne Antworten")}},
               {"numerical", "Wie viel?{#3:1}", {s("left out Zeile 1 Wie viel?: numerische Frage")}},
               {"matching",
                "Ordnen Sie zu.{=a -> 1 =b -> 2}",
@@ -211,7 +211,7 @@ Wirklich?</text></questiontext>
               QStringList({s("2 Was ist über dem Dach?\r\nZweiter&Absatz\r\nZeile | Himmel* | Keller"),
                            s("3 Primzahlen <10? | 2* | 3* | 4"), s("9 Flach?\r\nWirklich? | JA | NEIN*"),
                            s("changed Frage 1: Bild weggelassen"),
-                           s("left out Frage 4 Aufsatz: Freitext-Frage ohne Antworten zur Auswahl"),
+                           s("left out Frage 4 Aufsatz: Freitext-Frage ohne Antworten"),
                            s("left out Frage 5 Kurz: Kurzantwort-Frage"),
                            s("left out Frage 6 Zahl: numerische Frage"),
                            s("left out Frage 7 Paare: Zuordnungsfrage"),
@@ -233,7 +233,7 @@ TEST(MoodleXml, BrokenFilesAreRefused)
                {s("error Die XML-Datei ist fehlerhaft (Zeile 1, Spalte 0): Premature end of document.")}},
               {"another root",
                "<html><body/></html>",
-               {s("error Die Datei ist keine Moodle-XML-Datei: Sie beginnt nicht mit <quiz>.")}},
+               {s("error Die Datei ist keine Moodle-XML-Datei: Das Element „quiz“ fehlt.")}},
           });
 }
 
@@ -270,6 +270,11 @@ TEST(Mapping, NoRoomLeavesTheRestOut)
     EXPECT_EQ(c.report.leftOut.size(), 2u);
     EXPECT_EQ(c.report.leftOut[1].what.join(QString()),
               s("kein Platz mehr in der Serie (höchstens 100 Fragen)"));
+    // A summary that must stay short counts the notes it leaves out.
+    EXPECT_EQ(c.report.summary(2), s("1 Frage übernommen, 2 Fragen nicht übernommen.\n\nGeändert:\n"
+                                     "  Zeile 1 „Eins“: Zeichen durch „?“ ersetzt: ∑\n\nNicht übernommen:\n"
+                                     "  Zeile 3 „Zwei“: kein Platz mehr in der Serie (höchstens 100 Fragen)\n"
+                                     "  … und 1 weitere"));
 }
 
 TEST(Names, FirstWordsOfTheText)
