@@ -83,3 +83,33 @@ write("fuzz_server_json", "escapes", '{"id":"d\\u00fcmo\\n","n":12.5e3,"t":true,
 write("fuzz_server_vote", "json_vote", b"\x01" + b'{"id":"demo","answer":"B"}')
 write("fuzz_server_vote", "json_code", b"\x13" + b'{"id":"demo","answer":"Ja","code":"1234"}')
 write("fuzz_server_vote", "form_vote", b"\x04id=demo&answer=C")
+
+write("fuzz_bank_gift", "choices",
+      "// Kapitel\n$CATEGORY: $course$/top/K1\n\n::Titel::Frage?{=a ~b#gut ~%50%c ####allgemein}\n\n"
+      "Rund?{T#ja}\n\n[html]<p>&uuml;ber &lt;b&gt;<br>zwei</p>{=<b>x</b> ~y}\n\nGrant is {~a =b ~c} in the tomb.\n")
+write("fuzz_bank_gift", "escapes_and_others",
+      "a \\= \\{ \\} \\# \\~ \\: \\\\ \\n b{\n=\\~1\n\n~2\n}\n\n// c\nAufsatz{}\n\nZahl{#1:2}\n\n"
+      "Paare{=a -> b =c -> d}\n\nKurz{=ja =Ja}\n\nNur Text\n")
+write("fuzz_bank_moodle", "quiz", """<?xml version="1.0" encoding="UTF-8"?>
+<quiz>
+<question type="category"><category><text>$course$/top/K1</text></category></question>
+<question type="multichoice"><name><text>Eins</text></name>
+<questiontext format="html"><text><![CDATA[<p>Was &amp; &uuml;ber&nbsp;<b>x</b>?</p><img src="a.png">]]></text>
+<file name="a.png" encoding="base64">iVBORw0K</file></questiontext>
+<single>false</single>
+<answer fraction="50"><text>a</text><feedback><text>f</text></feedback></answer>
+<answer fraction="50" format="plain_text"><text>b &lt; c</text></answer>
+<answer fraction="-100"><text>c</text></answer>
+</question>
+<question type="truefalse"><name><text>Wahr</text></name>
+<questiontext format="moodle_auto_format"><text>Flach?
+Ja.</text></questiontext>
+<answer fraction="0"><text>true</text></answer><answer fraction="100"><text>false</text></answer>
+</question>
+<question type="essay"><name><text>Aufsatz</text></name></question>
+<question type="ddwtos"><name><text>Ziehen</text></name></question>
+</quiz>
+""")
+write("fuzz_bank_aiken", "two",
+      "Was ist 2+2?\r\nA. 3\r\nB) 4\r\nC. 5\r\nANSWER: B\r\n\r\nZwei Zeilen\nFrage?\nA. ja\nB. nein\nANSWER: A\n")
+write("fuzz_bank_aiken", "six_answers", "Sechs?\nA. 1\nB. 2\nC. 3\nD. 4\nE. 5\nF. 6\nANSWER: F\n")

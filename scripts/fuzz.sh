@@ -25,7 +25,8 @@ fi
 cmake --build "$build" -j2 --target kelvora_fuzz >/dev/null
 
 all=(fuzz_series_presentation fuzz_series_editor fuzz_settings fuzz_history fuzz_vote_counts
-     fuzz_join_link fuzz_server_query fuzz_server_json fuzz_server_vote)
+     fuzz_join_link fuzz_server_query fuzz_server_json fuzz_server_vote fuzz_bank_gift fuzz_bank_moodle
+     fuzz_bank_aiken)
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=("${all[@]}")
 
