@@ -202,9 +202,10 @@ private slots:
                                        : a->text() + QLatin1Char('|') + a->shortcut().toString());
             return l;
         };
-        QCOMPARE(entries(menus[0]), (QStringList{"&Neu|Ctrl+N", "&Laden|Ctrl+O", "&Speichern|Ctrl+S",
-                                                 "Speichern &unter ...|Ctrl+Shift+S", "-",
-                                                 "XML-Export der Resultate für Excel|"}));
+        QCOMPARE(entries(menus[0]),
+                 (QStringList{"&Neu|Ctrl+N", "&Laden|Ctrl+O", "&Speichern|Ctrl+S",
+                              "Speichern &unter ...|Ctrl+Shift+S", "-", "XML-Export der Resultate für Excel|",
+                              "Fragen &importieren ...|", "Fragen e&xportieren ...|"}));
         QCOMPARE(entries(menus[1]),
                  (QStringList{"&kopieren|", "&ausschneiden / löschen|", "&einfügen|", "-",
                               "&Leere Frage einfügen|", "-", "&Vorige Frage|PgUp", "&Nächste Frage|PgDown"}));

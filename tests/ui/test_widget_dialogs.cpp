@@ -1,6 +1,11 @@
-// The desktop's message boxes: plain text, and Qt's own buttons in German.
+// The desktop's message boxes: plain text, and Qt's own buttons in German; the save dialog's
+// suffix for a bare name follows the file type chosen.
 #include <QAbstractButton>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include "ui/common/translations.h"
@@ -32,6 +37,22 @@ private slots:
                            QMessageBox::Yes | QMessageBox::Cancel);
         QCOMPARE(cancel.button(QMessageBox::Cancel)->text().remove(QLatin1Char('&')),
                  QStringLiteral("Abbrechen"));
+    }
+
+    void theSuffixOfABareNameFollowsTheTypeChosen()
+    {
+        QTemporaryDir dir;
+        QTimer::singleShot(0, [] {
+            auto *d = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            QVERIFY(d);
+            QTest::keyClick(d->findChild<QComboBox *>(QStringLiteral("fileTypeCombo")), Qt::Key_Down);
+            d->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(QStringLiteral("fragen"));
+            QMetaObject::invokeMethod(d, "accept");
+        });
+        kv::WidgetDialogs dialogs;
+        const QString path = dialogs.saveFile(QStringLiteral("Moodle XML (*.xml);;GIFT (*.gift *.txt)"),
+                                              QStringLiteral("xml"), dir.path());
+        QCOMPARE(path, dir.filePath(QStringLiteral("fragen.gift")));
     }
 };
 

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QRegularExpression>
 
 namespace kv {
 
@@ -46,6 +47,12 @@ QString WidgetDialogs::saveFile(const QString &filter, const QString &defaultSuf
     QFileDialog d(QApplication::activeWindow(), QString(), folder, filter);
     d.setAcceptMode(QFileDialog::AcceptSave);
     d.setDefaultSuffix(defaultSuffix);
+    // With several file types, a name typed without a suffix gets the one of the type chosen.
+    QObject::connect(&d, &QFileDialog::filterSelected, &d, [&d](const QString &chosen) {
+        static const QRegularExpression firstSuffix(QStringLiteral("\\*\\.(\\w+)"));
+        if (const QRegularExpressionMatch m = firstSuffix.match(chosen); m.hasMatch())
+            d.setDefaultSuffix(m.captured(1));
+    });
     // Overwriting is asked by the caller, with its own text.
     d.setOption(QFileDialog::DontConfirmOverwrite);
     return d.exec() == QDialog::Accepted ? d.selectedFiles().value(0) : QString();

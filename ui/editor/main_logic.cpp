@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <memory>
 
+#include "core/bank_files.h"
 #include "core/data_files.h"
 #include "core/recdef.h"
 #include "ui/editor/export.h"
@@ -14,6 +15,11 @@ namespace {
 
 const QString kSeriesFilter = QStringLiteral("Kelvora file (*.kvf)");
 const QString kExportFilter = QStringLiteral("XML-Datei (*.xml)");
+const QString kBankFilter = QStringLiteral("Fragensammlung (*.gift *.txt *.xml);;Alle Dateien (*)");
+// The suffix of a bare name follows the type chosen, and the name decides the format.
+const QString kBankExportFilter = QStringLiteral("Moodle XML (*.xml);;GIFT (*.gift *.txt)");
+// A message box fits on the screen with this many notes on questions; kelvora-convert lists all.
+constexpr int kSummaryLines = 15;
 const QString kOverwrite = QStringLiteral("Die Datei existiert bereits. Überschreiben?");
 const QString kMustSave = QStringLiteral("Sie müssen die Date erst speichern.");
 const QString kJa = QStringLiteral("JA");
@@ -349,16 +355,21 @@ MainLogic::SaveResult MainLogic::saveAsClicked()
     }
 }
 
+QString MainLogic::chooseTarget(const QString &filter, const QString &suffix)
+{
+    for (;;) {
+        const QString path = m_dialogs.saveFile(filter, suffix, DataDir);
+        if (path.isEmpty() || !QFileInfo::exists(path)
+            || m_dialogs.confirm(kOverwrite, Knoepfe::YesCancel) == Antwort::Yes)
+            return path;
+    }
+}
+
 void MainLogic::exportClicked()
 {
-    QString path;
-    for (;;) {
-        path = m_dialogs.saveFile(kExportFilter, QStringLiteral("xml"), DataDir);
-        if (path.isEmpty())
-            return;
-        if (!QFileInfo::exists(path) || m_dialogs.confirm(kOverwrite, Knoepfe::YesCancel) == Antwort::Yes)
-            break;
-    }
+    const QString path = chooseTarget(kExportFilter, QStringLiteral("xml"));
+    if (path.isEmpty())
+        return;
     const QString header = dataFilePath(QStringLiteral("xmlheader.txt"));
     const ExportResult r = exportResults(m_fragen, header, path);
     switch (r.outcome) {
@@ -377,6 +388,53 @@ void MainLogic::exportClicked()
                  path, r.error);
         break;
     }
+}
+
+void MainLogic::importQuestionsClicked()
+{
+    const QString path = m_dialogs.openFile(kBankFilter, DataDir, true);
+    if (path.isEmpty())
+        return;
+    bank::FileConversion read = bank::readBankFile(path);
+    if (!read.ok()) {
+        m_dialogs.message(read.error + QStringLiteral("\nDie Serie ist unverändert."));
+        return;
+    }
+    // What the lecturer typed is part of the series the new questions follow.
+    FrageUebernehmen();
+    const int last = m_fragen.countQuestions();
+    bank::Conversion &c = read.conversion;
+    bank::keepOnly(c, TFragen::kSeriesSlots - last);
+    for (size_t k = 0; k < c.entries.size(); ++k)
+        m_fragen[last + 1 + int(k)] = c.entries[k].frage;
+    if (!c.entries.empty()) {
+        // The slot after the new questions ends the series, whatever it held before.
+        if (const int end = last + int(c.entries.size()); end < TFragen::kSeriesSlots)
+            m_fragen[end + 1].makeBlank();
+        FrageAnzeigen(last + 1);
+        m_gespeichert = false;
+    }
+    m_dialogs.message(c.report.summary(kSummaryLines));
+}
+
+void MainLogic::exportQuestionsClicked()
+{
+    FrageUebernehmen();
+    if (m_fragen.countQuestions() == 0) {
+        m_dialogs.message(QStringLiteral("Die Serie enthält keine Fragen, die exportiert werden könnten."));
+        return;
+    }
+    const QString path = chooseTarget(kBankExportFilter, QStringLiteral("xml"));
+    if (path.isEmpty())
+        return;
+    bank::Report report;
+    if (IoStatus st = bank::writeBankFile(m_fragen, path, report); !st) {
+        reportIo(QStringLiteral("Die Fragen konnten nicht in %1 exportiert werden.\n%2\n"
+                                "Eine vorhandene Datei ist unverändert."),
+                 path, st.error);
+        return;
+    }
+    m_dialogs.message(report.summary(kSummaryLines));
 }
 
 void MainLogic::showStep()

@@ -1,7 +1,8 @@
 #pragma once
 // The series editor's decisions, without widgets: which question is shown, what the controls hold,
 // storing them back, next and previous, the modification state and its three save prompts, new,
-// load, save and save as, the question clipboard, present, statistics and the results export.
+// load, save and save as, the question clipboard, present, statistics, the results export and
+// the questions in and out of question banks.
 // `TFMain` forwards its events here and paints the controls from `controls()` afterwards.
 
 #include <QRect>
@@ -104,6 +105,13 @@ public:
     SaveResult saveAsClicked(); // BitBtn8Click
     // The results export with its target dialog (XMLExportderResultatefrExcel1Click).
     void exportClicked();
+    // "Fragen importieren ...": a question bank's questions after the last question of the series;
+    // what does not fit into 100 questions is left out. The series is then changed, not saved, and
+    // the converter's summary is shown (Fragenimportieren1Click).
+    void importQuestionsClicked();
+    // "Fragen exportieren ...": the questions (no results) as Moodle XML or GIFT, by the name the
+    // save dialog gives, with the converter's summary (Fragenexportieren1Click).
+    void exportQuestionsClicked();
     // The window is about to close: true when it may (after the save prompt).
     bool closing();
     // The show step: a new series, or the start file, which is consumed.
@@ -128,6 +136,9 @@ private:
     void makeRoomAt(int slot);
     void applyLayout(int index);
     void reportIo(const QString &what, const QString &path, const QString &why);
+    // A save dialog in the data folder that asks before an existing file is overwritten; the
+    // name chosen, or empty when cancelled.
+    QString chooseTarget(const QString &filter, const QString &suffix);
 
     TFragen &m_fragen;
     [[maybe_unused]] ServerOperations &m_server; // the editor sends no request of its own

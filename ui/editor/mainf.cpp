@@ -204,6 +204,11 @@ void TFMain::buildMenu()
     datei->addSeparator();
     entry(datei, "XMLExportderResultatefrExcel1", QStringLiteral("XML-Export der Resultate für Excel"),
           &TFMain::XMLExportderResultatefrExcel1Click);
+    // Questions in and out of the question banks of learning platforms.
+    entry(datei, "Fragenimportieren1", QStringLiteral("Fragen &importieren ..."),
+          &TFMain::Fragenimportieren1Click);
+    entry(datei, "Fragenexportieren1", QStringLiteral("Fragen e&xportieren ..."),
+          &TFMain::Fragenexportieren1Click);
 
     QMenu *frage = menuBar()->addMenu(QStringLiteral("&Frage"));
     frage->setObjectName(QStringLiteral("Frage1"));
@@ -353,6 +358,18 @@ void TFMain::einfgen1Click()
 void TFMain::XMLExportderResultatefrExcel1Click()
 {
     m_logic.exportClicked();
+}
+
+void TFMain::Fragenimportieren1Click()
+{
+    m_logic.importQuestionsClicked();
+    paint();
+}
+
+void TFMain::Fragenexportieren1Click()
+{
+    m_logic.exportQuestionsClicked();
+    paint();
 }
 
 bool TFMain::eventFilter(QObject *watched, QEvent *event)

@@ -54,6 +54,8 @@ public:
     void ausschneiden1Click();
     void einfgen1Click();
     void XMLExportderResultatefrExcel1Click();
+    void Fragenimportieren1Click(); // "Fragen &importieren ..."
+    void Fragenexportieren1Click(); // "Fragen e&xportieren ..."
 
 protected:
     void showEvent(QShowEvent *event) override;
