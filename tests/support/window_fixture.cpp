@@ -1,6 +1,7 @@
 #include "tests/support/window_fixture.h"
 
 #include "core/recdef.h"
+#include "core/series.h"
 #include "tests/support/shared_state.h"
 
 namespace kv::test {
@@ -36,6 +37,15 @@ void WindowFixture::useProgramFolderAsIniDir()
     ProgDir = prog.path();
     DataDir = appData.path();
     IniDir = prog.path();
+}
+
+QString WindowFixture::queueSeriesFile(const TFragen &series, const QString &name)
+{
+    const QString file = appData.file(name);
+    if (!saveSeries(series, file))
+        qFatal("cannot save %s", qPrintable(file));
+    dialogs.files.push_back(file);
+    return file;
 }
 
 void WindowFixture::answer(const std::string &path, const std::string &body)

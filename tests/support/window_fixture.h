@@ -38,6 +38,9 @@ public:
     // Points the state folder at the program folder, as the start window's creation does when
     // the program folder is writable.
     void useProgramFolderAsIniDir();
+    // Saves `series` as `name` in the data folder and makes it the next file dialog's answer, so
+    // that a window's "Laden" opens it; the file's path.
+    QString queueSeriesFile(const TFragen &series, const QString &name);
     // Answers the next request for `path` ("/kv_set.php") with `body`.
     void answer(const std::string &path, const std::string &body);
 };

@@ -45,10 +45,7 @@ class EditorBanksTest : public QObject {
             (*s)[i].antwort(2).setText(QStringLiteral("nein"));
             (*s)[i].setKorrekt(1, true);
         }
-        const QString file = fx->appData.file(QStringLiteral("serie.kvf"));
-        if (!saveSeries(*s, file))
-            qFatal("cannot save");
-        fx->dialogs.files.push_back(file);
+        const QString file = fx->queueSeriesFile(*s, QStringLiteral("serie.kvf"));
         action("Laden1")->trigger();
         return file;
     }
@@ -77,9 +74,7 @@ private slots:
     void init()
     {
         fx = std::make_unique<kv::test::WindowFixture>();
-        ProgDir = fx->prog.path();
-        DataDir = fx->appData.path();
-        IniDir = fx->prog.path();
+        fx->useProgramFolderAsIniDir();
         editor = std::make_unique<TFMain>(fx->services());
         editor->show();
         QVERIFY(QTest::qWaitForWindowExposed(editor.get()));

@@ -90,10 +90,7 @@ class MainWindowTest : public QObject {
                 (*s)[i].appendResult(46000.0 + r, counts);
             }
         }
-        const QString file = fx->appData.file(QStringLiteral("serie.kvf"));
-        if (!saveSeries(*s, file))
-            qFatal("cannot save");
-        fx->dialogs.files.push_back(file);
+        const QString file = fx->queueSeriesFile(*s, QStringLiteral("serie.kvf"));
         action("Laden1")->trigger();
         return file;
     }
