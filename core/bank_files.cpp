@@ -95,14 +95,15 @@ FileConversion readBankFile(const QString &path, std::optional<Format> format)
             QStringLiteral("Die Datei %1 kann nicht gelesen werden: %2").arg(shown(path), file.errorString());
         return r;
     }
-    if (file.size() > kMaxBankSize) {
-        r.error = QStringLiteral("Die Datei %1 ist zu groß für eine Fragensammlung.").arg(shown(path));
-        return r;
-    }
-    const QByteArray content = file.readAll();
+    // Read up to the limit whatever the file's size says (a pipe or a device says 0).
+    const QByteArray content = file.read(kMaxBankSize + 1);
     if (file.error() != QFileDevice::NoError) {
         r.error =
             QStringLiteral("Die Datei %1 kann nicht gelesen werden: %2").arg(shown(path), file.errorString());
+        return r;
+    }
+    if (content.size() > kMaxBankSize) {
+        r.error = QStringLiteral("Die Datei %1 ist zu groß für eine Fragensammlung.").arg(shown(path));
         return r;
     }
     const ReadResult read = readBank(content, format.value_or(detectFormat(content)));
