@@ -3,11 +3,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
-#include <stdexcept>
 #include <strings.h>
-#include <sys/epoll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 #include <vector>
 
 namespace kv::server {
@@ -73,53 +69,36 @@ FrontDoor::Verdict FrontDoor::judge(std::string_view head, size_t maxHeaderBytes
     return Verdict::Sound;
 }
 
-void FrontDoor::start(int listenFd)
+void FrontDoor::start(FileDescriptor listening)
 {
-    m_listen = listenFd;
-    m_epoll = epoll_create1(EPOLL_CLOEXEC);
-    m_wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (m_epoll < 0 || m_wake < 0)
-        throw std::runtime_error("cannot create the event loop for new connections");
-    epoll_event ev{};
-    ev.events = EPOLLIN;
-    ev.data.fd = m_listen;
-    epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_listen, &ev);
-    ev.data.fd = m_wake;
-    epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_wake, &ev);
+    m_listen = std::move(listening);
+    m_poller.watch(m_listen.get(), EPOLLIN);
     m_thread = std::thread([this] { loop(); });
 }
 
 void FrontDoor::stop()
 {
     if (m_thread.joinable()) {
-        const uint64_t one = 1;
-        (void)!write(m_wake, &one, sizeof one);
+        m_poller.wake();
         m_thread.join();
     }
-    for (const auto &[fd, w] : m_waiting)
-        ::close(fd);
     m_waiting.clear();
     m_perAddress.clear();
-    for (int *fd : {&m_listen, &m_epoll, &m_wake})
-        if (*fd >= 0) {
-            ::close(*fd);
-            *fd = -1;
-        }
+    m_listen.reset();
 }
 
 void FrontDoor::drop(int fd, std::string_view reply)
 {
     if (!reply.empty())
         (void)!::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    m_poller.forget(fd);
+    ::shutdown(fd, SHUT_RDWR);
     const auto it = m_waiting.find(fd);
     if (it != m_waiting.end()) {
         if (--m_perAddress[it->second.address] == 0)
             m_perAddress.erase(it->second.address);
-        m_waiting.erase(it);
+        m_waiting.erase(it); // closes the socket
     }
-    epoll_ctl(m_epoll, EPOLL_CTL_DEL, fd, nullptr);
-    ::shutdown(fd, SHUT_RDWR);
-    ::close(fd);
 }
 
 void FrontDoor::acceptAll()
@@ -127,25 +106,21 @@ void FrontDoor::acceptAll()
     for (;;) {
         Waiting w;
         w.len = sizeof w.addr;
-        const int fd =
-            accept4(m_listen, reinterpret_cast<sockaddr *>(&w.addr), &w.len, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0)
+        w.socket.reset(accept4(m_listen.get(), reinterpret_cast<sockaddr *>(&w.addr), &w.len,
+                               SOCK_NONBLOCK | SOCK_CLOEXEC));
+        if (!w.socket.valid())
             return; // EAGAIN, or out of descriptors: the rest wait in the backlog
+        const int fd = w.socket.get();
         w.address = addressText(reinterpret_cast<sockaddr *>(&w.addr));
         const auto mine = m_perAddress.find(w.address);
         const unsigned waitingHere = mine == m_perAddress.end() ? 0 : mine->second;
         if (waitingHere >= m_limits.waitingPerAddress || m_waiting.size() >= m_limits.waiting
-            || !m_admit(w.address)) {
-            ::close(fd);
-            continue;
-        }
+            || !m_admit(w.address))
+            continue; // closes the socket
         w.deadline = std::chrono::steady_clock::now() + m_limits.deadline;
         ++m_perAddress[w.address];
         m_waiting.emplace(fd, std::move(w));
-        epoll_event ev{};
-        ev.events = EPOLLIN | EPOLLRDHUP | EPOLLET;
-        ev.data.fd = fd;
-        epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &ev);
+        m_poller.watch(fd, EPOLLIN | EPOLLRDHUP | EPOLLET);
         look(fd); // the header may be there already
     }
 }
@@ -173,24 +148,23 @@ void FrontDoor::look(int fd)
         break;
     }
     const auto it = m_waiting.find(fd);
-    const Waiting w = it->second;
+    Waiting w = std::move(it->second);
     if (--m_perAddress[w.address] == 0)
         m_perAddress.erase(w.address);
     m_waiting.erase(it);
-    epoll_ctl(m_epoll, EPOLL_CTL_DEL, fd, nullptr);
-    m_handOver(fd, reinterpret_cast<const sockaddr *>(&w.addr), w.len);
+    m_poller.forget(fd);
+    m_handOver(std::move(w.socket), reinterpret_cast<const sockaddr *>(&w.addr), w.len);
 }
 
 void FrontDoor::loop()
 {
-    std::vector<epoll_event> events(256);
     for (;;) {
-        const int n = epoll_wait(m_epoll, events.data(), static_cast<int>(events.size()), 100);
-        for (int i = 0; i < n; ++i) {
-            const int fd = events[i].data.fd;
-            if (fd == m_wake)
-                return;
-            if (fd == m_listen)
+        const auto ready = m_poller.wait(100);
+        if (m_poller.woken())
+            return;
+        for (const epoll_event &e : ready) {
+            const int fd = e.data.fd;
+            if (fd == m_listen.get())
                 acceptAll();
             else if (m_waiting.count(fd))
                 look(fd);

@@ -16,6 +16,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "server/src/file_descriptor.h"
+#include "server/src/poller.h"
+
 namespace kv::server {
 
 class FrontDoor {
@@ -29,15 +32,15 @@ public:
     // Whether a connection from this address is taken at all (the guard's limits).
     using Admit = std::function<bool(const std::string &address)>;
     // Hands a connection whose first header is complete and sound to the HTTP library.
-    using HandOver = std::function<void(int fd, const sockaddr *addr, socklen_t len)>;
+    using HandOver = std::function<void(FileDescriptor socket, const sockaddr *addr, socklen_t len)>;
 
     FrontDoor(Limits limits, Admit admit, HandOver handOver);
     ~FrontDoor();
     FrontDoor(const FrontDoor &) = delete;
     FrontDoor &operator=(const FrontDoor &) = delete;
 
-    // Starts accepting on the listening socket (which it then owns).
-    void start(int listenFd);
+    // Starts accepting on the listening socket.
+    void start(FileDescriptor listening);
     void stop();
 
     enum class Verdict { Incomplete, Sound, Malformed, TooLarge };
@@ -46,6 +49,7 @@ public:
 
 private:
     struct Waiting {
+        FileDescriptor socket;
         std::string address;
         sockaddr_storage addr{};
         socklen_t len = 0;
@@ -59,9 +63,8 @@ private:
     Limits m_limits;
     Admit m_admit;
     HandOver m_handOver;
-    int m_listen = -1;
-    int m_epoll = -1;
-    int m_wake = -1; // eventfd that stop() signals
+    FileDescriptor m_listen;
+    Poller m_poller{256, "the event loop for new connections"}; // stop() wakes it
     std::unordered_map<int, Waiting> m_waiting;
     std::unordered_map<std::string, unsigned> m_perAddress;
     std::vector<char> m_buffer; // what look() peeks into

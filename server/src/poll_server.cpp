@@ -13,16 +13,16 @@
 #include <pthread.h>
 #include <stdexcept>
 #include <strings.h>
-#include <sys/epoll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
 #include "server/src/console.h"
+#include "server/src/file_descriptor.h"
 #include "server/src/http_request.h"
 #include "server/src/page.h"
+#include "server/src/poller.h"
 #include "server/src/text.h"
 
 namespace kv::server {
@@ -207,7 +207,7 @@ public:
 
     // From any thread: a connection whose first request has arrived (the daemon closes the socket
     // when it cannot take it) ...
-    void handOver(int fd, const sockaddr *addr, socklen_t len);
+    void handOver(FileDescriptor socket, const sockaddr *addr, socklen_t len);
     // ... and a suspended connection whose reply is ready.
     void resume(MHD_Connection *conn);
 
@@ -222,7 +222,7 @@ public:
 
 private:
     struct NewConnection {
-        int fd = -1;
+        FileDescriptor socket;
         sockaddr_storage addr{};
         socklen_t len = 0;
     };
@@ -233,8 +233,8 @@ private:
 
     PollServer &m_server;
     MHD_Daemon *m_daemon = nullptr;
-    int m_epoll = -1; // watches the daemon's epoll descriptor and m_wake
-    int m_wake = -1;  // eventfd: something was queued, or stop
+    Poller m_poller{2, "the event loop of the HTTP server"}; // the daemon's epoll descriptor; woken
+                                                             // when something was queued, or to stop
     std::mutex m_mutex;
     std::vector<NewConnection> m_new;
     std::vector<MHD_Connection *> m_resumed;
@@ -248,43 +248,32 @@ void HttpLoop::start(MHD_Daemon *daemon)
 {
     m_daemon = daemon;
     const MHD_DaemonInfo *info = MHD_get_daemon_info(daemon, MHD_DAEMON_INFO_EPOLL_FD);
-    m_epoll = epoll_create1(EPOLL_CLOEXEC);
-    m_wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (!info || m_epoll < 0 || m_wake < 0)
+    // Level-triggered: the daemon's descriptor is readable while any of its sockets has an event
+    // that MHD_run() has not taken yet.
+    if (!info || !m_poller.watch(info->epoll_fd, EPOLLIN))
         throw std::runtime_error("cannot create the event loop of the HTTP server");
-    // Both level-triggered: the daemon's descriptor is readable while any of its sockets has an
-    // event that MHD_run() has not taken yet.
-    for (const int fd : {info->epoll_fd, m_wake}) {
-        epoll_event ev{};
-        ev.events = EPOLLIN;
-        ev.data.fd = fd;
-        if (epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &ev) != 0)
-            throw std::runtime_error("cannot create the event loop of the HTTP server");
-    }
     m_thread = std::thread([this] { run(); });
 }
 
 void HttpLoop::queued(bool wasEmpty)
 {
-    // When the eventfd wakes the loop, it reads it before it takes the queues; so only what makes
+    // When the poller wakes the loop, the loop takes the queues after it; so only what makes
     // empty queues non-empty needs to wake it, and a burst of resumptions costs one wake-up.
-    if (wasEmpty) {
-        const uint64_t one = 1;
-        (void)!::write(m_wake, &one, sizeof one);
-    }
+    if (wasEmpty)
+        m_poller.wake();
 }
 
-void HttpLoop::handOver(int fd, const sockaddr *addr, socklen_t len)
+void HttpLoop::handOver(FileDescriptor socket, const sockaddr *addr, socklen_t len)
 {
     NewConnection c;
-    c.fd = fd;
+    c.socket = std::move(socket);
     c.len = std::min<socklen_t>(len, sizeof c.addr);
     std::memcpy(&c.addr, addr, c.len);
     bool wasEmpty;
     {
         std::lock_guard l(m_mutex);
         wasEmpty = m_new.empty() && m_resumed.empty();
-        m_new.push_back(c);
+        m_new.push_back(std::move(c));
         m_queued.fetch_add(1, std::memory_order_relaxed);
     }
     queued(wasEmpty);
@@ -312,10 +301,10 @@ bool HttpLoop::takeQueued()
         resumed.swap(m_resumed);
         stopping = m_stopping;
     }
-    for (const NewConnection &c : added) {
+    for (NewConnection &c : added) {
         m_queued.fetch_sub(1, std::memory_order_relaxed);
-        // The daemon closes the socket when it cannot take the connection.
-        MHD_add_connection(m_daemon, c.fd, reinterpret_cast<const sockaddr *>(&c.addr), c.len);
+        // The daemon owns the socket from here on; it closes it when it cannot take the connection.
+        MHD_add_connection(m_daemon, c.socket.release(), reinterpret_cast<const sockaddr *>(&c.addr), c.len);
     }
     for (MHD_Connection *conn : resumed)
         MHD_resume_connection(conn); // taken up by the MHD_run() that follows
@@ -325,19 +314,13 @@ bool HttpLoop::takeQueued()
 void HttpLoop::run()
 {
     pthread_setname_np(pthread_self(), "kv-http");
-    epoll_event events[2];
     bool stopping = false;
     while (!stopping) {
         MHD_UNSIGNED_LONG_LONG left = 0;
         const int timeoutMs = MHD_get_timeout(m_daemon, &left) == MHD_YES
                                   ? static_cast<int>(std::min<MHD_UNSIGNED_LONG_LONG>(left, INT_MAX))
                                   : -1;
-        const int n = epoll_wait(m_epoll, events, 2, timeoutMs);
-        for (int i = 0; i < n; ++i) {
-            uint64_t count;
-            if (events[i].data.fd == m_wake)
-                (void)!::read(m_wake, &count, sizeof count);
-        }
+        m_poller.wait(timeoutMs); // whatever woke it, MHD_run() and the queues tell what is to do
         stopping = takeQueued();
         MHD_run(m_daemon);
     }
@@ -369,11 +352,6 @@ void HttpLoop::stop()
         MHD_stop_daemon(m_daemon);
         m_daemon = nullptr;
     }
-    for (int *fd : {&m_epoll, &m_wake})
-        if (*fd >= 0) {
-            ::close(*fd);
-            *fd = -1;
-        }
 }
 
 namespace {
@@ -535,7 +513,7 @@ PollServer::~PollServer()
     stop();
 }
 
-int PollServer::listenSocket()
+FileDescriptor PollServer::listenSocket()
 {
     sockaddr_storage addr{};
     socklen_t len = 0;
@@ -552,18 +530,18 @@ int PollServer::listenSocket()
     } else {
         throw std::runtime_error("not an IP address: " + m_config.bindAddress);
     }
-    const int fd = ::socket(addr.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0)
+    FileDescriptor socket(::socket(addr.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!socket.valid())
         throw std::runtime_error(std::string("cannot make a socket: ") + std::strerror(errno));
     // SO_REUSEADDR lets a restarted server take its port while old connections linger in
     // TIME_WAIT; it does not let two servers listen on one port (SO_REUSEPORT would, and is not set).
+    const int fd = socket.get();
     const int one = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     if (addr.ss_family == AF_INET6)
         setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
     if (::bind(fd, reinterpret_cast<sockaddr *>(&addr), len) != 0 || ::listen(fd, 1024) != 0) {
         const int err = errno;
-        ::close(fd);
         const std::string where = m_config.bindAddress + " port " + std::to_string(m_config.port);
         if (err == EADDRINUSE)
             throw std::runtime_error(where + " is already in use (is another server running?)");
@@ -574,7 +552,7 @@ int PollServer::listenSocket()
     getsockname(fd, reinterpret_cast<sockaddr *>(&bound), &boundLen);
     m_port = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6 *>(&bound)->sin6_port
                                                : reinterpret_cast<sockaddr_in *>(&bound)->sin_port);
-    return fd;
+    return socket;
 }
 
 void PollServer::start()
@@ -601,7 +579,7 @@ void PollServer::start()
         if (!m_config.helpPdfPath.empty())
             m_helpPdf = readHelpDocument(m_config.helpPdfPath, m_config.maxHelpPdfBytes);
 
-        const int fd = listenSocket();
+        FileDescriptor listening = listenSocket();
         m_writer = std::make_unique<Writer>(*m_store, m_book, m_stateMutex);
         m_writer->start();
         m_loginQueue.start();
@@ -613,28 +591,22 @@ void PollServer::start()
         if (m_config.bindAddress.find(':') != std::string::npos)
             flags |= MHD_USE_IPv6;
         const unsigned threads = std::max(1u, m_config.threads);
-        try {
-            for (unsigned i = 0; i < threads; ++i) {
-                auto loop = std::make_unique<HttpLoop>(*this);
-                // The connection limit is shared out, as libmicrohttpd shares it among its own threads.
-                const unsigned limit =
-                    m_config.connectionLimit / threads + (i < m_config.connectionLimit % threads);
-                MHD_Daemon *daemon = MHD_start_daemon(
-                    flags, 0, nullptr, nullptr, &HttpGlue::onRequest, this,
-                    MHD_OPTION_CONNECTION_MEMORY_LIMIT, m_config.connectionMemoryBytes,
-                    MHD_OPTION_CONNECTION_LIMIT, limit, MHD_OPTION_CONNECTION_TIMEOUT,
-                    m_config.idleTimeoutSeconds, MHD_OPTION_URI_LOG_CALLBACK, &HttpGlue::onUri, this,
-                    MHD_OPTION_NOTIFY_COMPLETED, &HttpGlue::onCompleted, this, MHD_OPTION_NOTIFY_CONNECTION,
-                    &HttpGlue::onConnection, loop.get(), MHD_OPTION_END);
-                if (!daemon)
-                    throw std::runtime_error("cannot start the HTTP server on " + m_config.bindAddress
-                                             + " port " + std::to_string(m_port));
-                m_loops.push_back(std::move(loop));
-                m_loops.back()->start(daemon);
-            }
-        } catch (...) {
-            ::close(fd); // the front door owns the listening socket only once it starts
-            throw;
+        for (unsigned i = 0; i < threads; ++i) {
+            auto loop = std::make_unique<HttpLoop>(*this);
+            // The connection limit is shared out, as libmicrohttpd shares it among its own threads.
+            const unsigned limit =
+                m_config.connectionLimit / threads + (i < m_config.connectionLimit % threads);
+            MHD_Daemon *daemon = MHD_start_daemon(
+                flags, 0, nullptr, nullptr, &HttpGlue::onRequest, this, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
+                m_config.connectionMemoryBytes, MHD_OPTION_CONNECTION_LIMIT, limit,
+                MHD_OPTION_CONNECTION_TIMEOUT, m_config.idleTimeoutSeconds, MHD_OPTION_URI_LOG_CALLBACK,
+                &HttpGlue::onUri, this, MHD_OPTION_NOTIFY_COMPLETED, &HttpGlue::onCompleted, this,
+                MHD_OPTION_NOTIFY_CONNECTION, &HttpGlue::onConnection, loop.get(), MHD_OPTION_END);
+            if (!daemon)
+                throw std::runtime_error("cannot start the HTTP server on " + m_config.bindAddress + " port "
+                                         + std::to_string(m_port));
+            m_loops.push_back(std::move(loop));
+            m_loops.back()->start(daemon);
         }
         FrontDoor::Limits door;
         door.waitingPerAddress = m_config.connections.unfinishedPerAddress;
@@ -643,14 +615,14 @@ void PollServer::start()
         door.maxHeaderBytes = m_config.maxHeaderBytes;
         m_frontDoor = std::make_unique<FrontDoor>(
             door, [this](const std::string &address) { return m_guard.admit(address); },
-            [this](int client, const sockaddr *addr, socklen_t len) {
+            [this](FileDescriptor client, const sockaddr *addr, socklen_t len) {
                 HttpLoop *least = m_loops.front().get();
                 for (const auto &loop : m_loops)
                     if (loop->load() < least->load())
                         least = loop.get();
-                least->handOver(client, addr, len);
+                least->handOver(std::move(client), addr, len);
             });
-        m_frontDoor->start(fd);
+        m_frontDoor->start(std::move(listening));
     } catch (...) {
         stop();
         throw;
@@ -775,14 +747,12 @@ void PollServer::helpDocument(RequestContext &ctx)
 
 std::string readHelpDocument(const std::string &path, size_t maxBytes)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
+    const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!file.valid())
         throw std::runtime_error("cannot open the help document " + path + ": " + std::strerror(errno));
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
+    if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode))
         throw std::runtime_error("the help document " + path + " is not a regular file");
-    }
     // The size fstat reports is not trusted: at most maxBytes + 1 bytes are read, to see whether
     // the file is larger than allowed.
     std::string data;
@@ -794,19 +764,15 @@ std::string readHelpDocument(const std::string &path, size_t maxBytes)
                 break;
             data.resize(std::min(data.size() * 2, maxBytes + 1));
         }
-        const ssize_t n = ::read(fd, data.data() + have, data.size() - have);
+        const ssize_t n = ::read(file.get(), data.data() + have, data.size() - have);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0) {
-            const int err = errno;
-            ::close(fd);
-            throw std::runtime_error("cannot read the help document " + path + ": " + std::strerror(err));
-        }
+        if (n < 0)
+            throw std::runtime_error("cannot read the help document " + path + ": " + std::strerror(errno));
         if (n == 0)
             break;
         have += static_cast<size_t>(n);
     }
-    ::close(fd);
     data.resize(have);
     if (have > maxBytes)
         throw std::runtime_error("the help document " + path + " is larger than "

@@ -14,6 +14,7 @@
 
 #include "server/src/connection_guard.h"
 #include "server/src/device_tokens.h"
+#include "server/src/file_descriptor.h"
 #include "server/src/front_door.h"
 #include "server/src/login_queue.h"
 #include "server/src/passwords.h"
@@ -114,7 +115,7 @@ private:
     void submitChange(RequestContext &ctx, MHD_Connection *conn, bool suspended, Change change,
                       Reply committed);
     std::string deviceOf(RequestContext &ctx, MHD_Connection *conn);
-    int listenSocket();
+    FileDescriptor listenSocket();
 
     ServerConfig m_config;
     std::unique_ptr<Store> m_store;
