@@ -38,7 +38,7 @@ constexpr const char *kHonest = "127.0.0.3";
 constexpr int kReadSeconds = 30;
 
 // Sends a request (if any) and reads one reply (Content-Length framed). Empty on failure.
-std::string exchange(int fd, const std::string &request)
+std::string requestReply(int fd, const std::string &request)
 {
     if (!request.empty()
         && send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size()))
@@ -103,9 +103,9 @@ void honestVotes(uint16_t port, int count, Latencies &out)
     for (int i = 0; i < count; ++i) {
         const auto t0 = Clock::now();
         const int fd = kv::bench::connectFrom(kHonest, port, kReadSeconds);
-        std::string reply = fd < 0 ? std::string() : exchange(fd, get("/api/poll?id=bench"));
+        std::string reply = fd < 0 ? std::string() : requestReply(fd, get("/api/poll?id=bench"));
         const std::string token = tokenOf(reply);
-        reply = token.empty() ? std::string() : exchange(fd, vote(token, "A"));
+        reply = token.empty() ? std::string() : requestReply(fd, vote(token, "A"));
         if (fd >= 0)
             close(fd);
         if (reply.find("\"counted\"") == std::string::npos)
@@ -157,7 +157,7 @@ int main()
     const uint16_t port = server.port();
     {
         const int fd = kv::bench::connectFrom("127.0.0.1", port, kReadSeconds);
-        exchange(fd, get("/kv_set.php?id=bench&pw=bench-pw&st=5"));
+        requestReply(fd, get("/kv_set.php?id=bench&pw=bench-pw&st=5"));
         close(fd);
     }
     std::printf("server: 127.0.0.1:%u, default limits (%u connections, %u per address, %u unfinished per "
@@ -202,9 +202,9 @@ int main()
         for (int i = 0; i < 1500; ++i) {
             const int fd = kv::bench::connectFrom(kAttacker, port, kReadSeconds);
             const std::string token =
-                fd < 0 ? std::string() : tokenOf(exchange(fd, get("/api/poll?id=bench")));
+                fd < 0 ? std::string() : tokenOf(requestReply(fd, get("/api/poll?id=bench")));
             counted +=
-                !token.empty() && exchange(fd, vote(token, "B")).find("\"counted\"") != std::string::npos;
+                !token.empty() && requestReply(fd, vote(token, "B")).find("\"counted\"") != std::string::npos;
             hall.push_back(fd);
         }
         Latencies during;
@@ -234,7 +234,7 @@ int main()
                         send(fds[i], req.data(), req.size(), MSG_NOSIGNAL);
                     }
                     for (const int fd : fds) {
-                        const std::string r = exchange(fd, "");
+                        const std::string r = requestReply(fd, "");
                         if (r.empty())
                             return;
                         (r.find(" 429 ") != std::string::npos ? refused : checked)++;
@@ -249,7 +249,7 @@ int main()
             const auto t0 = Clock::now();
             const int fd = kv::bench::connectFrom(kHonest, port, kReadSeconds);
             const std::string r =
-                exchange(fd, get("/kv_user_exists.php?id=prof" + std::to_string(i) + "&pw=richtig"));
+                requestReply(fd, get("/kv_user_exists.php?id=prof" + std::to_string(i) + "&pw=richtig"));
             close(fd);
             if (r.find("User exists") == std::string::npos)
                 ++logins.failed;

@@ -10,6 +10,9 @@
 
 namespace kv::server {
 
+// The cookie that carries a device's token.
+constexpr const char *kDeviceCookie = "kv_device";
+
 class DeviceTokens {
 public:
     static constexpr size_t kKeyBytes = 32;

@@ -1,24 +1,14 @@
 #include "server/src/front_door.h"
 
-#include <arpa/inet.h>
 #include <cerrno>
-#include <netinet/in.h>
 #include <strings.h>
 #include <vector>
+
+#include "server/src/listening_socket.h"
 
 namespace kv::server {
 
 namespace {
-
-std::string addressText(const sockaddr *sa)
-{
-    char ip[INET6_ADDRSTRLEN] = "unknown";
-    if (sa->sa_family == AF_INET)
-        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in *>(sa)->sin_addr, ip, sizeof ip);
-    else if (sa->sa_family == AF_INET6)
-        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6 *>(sa)->sin6_addr, ip, sizeof ip);
-    return ip;
-}
 
 std::string plainReply(const char *status, std::string_view text)
 {

@@ -14,15 +14,14 @@
 
 #include "server/src/connection_guard.h"
 #include "server/src/device_tokens.h"
-#include "server/src/file_descriptor.h"
 #include "server/src/front_door.h"
+#include "server/src/http_loop.h"
+#include "server/src/http_request.h"
 #include "server/src/login_queue.h"
 #include "server/src/passwords.h"
 #include "server/src/poll_book.h"
 #include "server/src/store.h"
 #include "server/src/writer.h"
-
-struct MHD_Connection;
 
 namespace kv::server {
 
@@ -68,10 +67,6 @@ std::string readHelpDocument(const std::string &path, size_t maxBytes = kMaxHelp
 // its executable (a build), then the place the package installs it.
 std::vector<std::string> helpDocumentCandidates(const std::string &executableFolder);
 
-struct Reply;
-struct RequestContext;
-class HttpLoop;
-
 class PollServer {
 public:
     explicit PollServer(ServerConfig config);
@@ -91,31 +86,27 @@ public:
     bool running() const { return !m_loops.empty(); }
 
 private:
-    friend struct HttpGlue;
-
     // Each returns true when ctx.reply is ready, false when the connection is suspended and
     // another thread fills in the reply and resumes it.
-    bool handle(RequestContext &ctx, MHD_Connection *conn);
-    bool script(RequestContext &ctx, MHD_Connection *conn, std::string_view path, std::string_view query);
-    bool apiPoll(RequestContext &ctx, MHD_Connection *conn, std::string_view query);
+    bool handle(RequestContext &ctx);
+    bool script(RequestContext &ctx, std::string_view path, std::string_view query);
+    bool apiPoll(RequestContext &ctx, std::string_view query);
     bool apiJoin(RequestContext &ctx, std::string_view query);
-    bool apiVote(RequestContext &ctx, MHD_Connection *conn);
+    bool apiVote(RequestContext &ctx);
     void helpDocument(RequestContext &ctx);
 
     // Runs `then(suspended)` once the password is right: at once when a recent check is
     // remembered, otherwise on the login queue's thread with the connection suspended.
-    bool withLogin(RequestContext &ctx, MHD_Connection *conn, const std::string &id,
-                   const std::string &password, std::function<bool(bool)> then);
+    bool withLogin(RequestContext &ctx, const std::string &id, const std::string &password,
+                   std::function<bool(bool)> then);
     bool checkPassword(const std::string &id, const std::string &password);
-    bool acceptOpen(RequestContext &ctx, MHD_Connection *conn, bool suspended, const std::string &id,
-                    int layout, const std::string &code, bool oneVote);
-    bool acceptClose(RequestContext &ctx, MHD_Connection *conn, bool suspended, const std::string &id);
+    bool acceptOpen(RequestContext &ctx, bool suspended, const std::string &id, int layout,
+                    const std::string &code, bool oneVote);
+    bool acceptClose(RequestContext &ctx, bool suspended, const std::string &id);
     // Hands an accepted change to the writer (m_stateMutex held); the connection stays suspended
     // until the writer answers: `committed` once stored, otherwise that it was not stored.
-    void submitChange(RequestContext &ctx, MHD_Connection *conn, bool suspended, Change change,
-                      Reply committed);
-    std::string deviceOf(RequestContext &ctx, MHD_Connection *conn);
-    FileDescriptor listenSocket();
+    void submitChange(RequestContext &ctx, bool suspended, Change change, Reply committed);
+    std::string deviceOf(RequestContext &ctx);
 
     ServerConfig m_config;
     std::unique_ptr<Store> m_store;
