@@ -83,7 +83,7 @@ bool optional(const Params &q, const char *name, std::string &out, std::string &
 
 PollServer::PollServer(ServerConfig config)
     : m_config(std::move(config)), m_book(m_config.voteIntervalMs), m_logins(std::chrono::minutes(10)),
-      m_loginQueue(m_config.logins), m_guard(m_config.connections)
+      m_loginQueue(m_config.logins), m_guard(m_config.connections), m_router(routes())
 {}
 
 PollServer::~PollServer()
@@ -135,7 +135,7 @@ void PollServer::start()
             settings.idleTimeoutSeconds = m_config.idleTimeoutSeconds;
             settings.ipv6 = m_config.bindAddress.find(':') != std::string::npos;
             m_loops.push_back(std::make_unique<HttpLoop>(
-                settings, m_guard, [this](RequestContext &ctx) { return handle(ctx); }));
+                settings, m_guard, [this](RequestContext &ctx) { return m_router.dispatch(ctx); }));
             if (!m_loops.back()->start())
                 throw std::runtime_error("cannot start the HTTP server on " + m_config.bindAddress + " port "
                                          + std::to_string(m_port));
@@ -182,79 +182,39 @@ void PollServer::stop()
 // ---------------------------------------------------------------------------
 // Routing
 
-bool PollServer::handle(RequestContext &ctx)
+std::vector<Route> PollServer::routes()
 {
-    const std::string_view uri = ctx.rawUri;
-    const size_t qpos = uri.find('?');
-    const std::string_view path = uri.substr(0, qpos);
-    const std::string_view query = qpos == std::string_view::npos ? std::string_view{} : uri.substr(qpos + 1);
-    const bool get = ctx.method == "GET";
-    const bool head = ctx.method == "HEAD";
-    const bool post = ctx.method == "POST";
+    auto script = [this](RequestContext &ctx) { return this->script(ctx, ctx.path(), ctx.query()); };
+    auto page = [this](RequestContext &ctx) { return audiencePage(ctx); };
+    return {
+        {"/", Methods::GetAndHead, page},
+        {"/index.html", Methods::GetAndHead, page},
+        {"/kv_user_exists.php", Methods::GetAndHead, script},
+        {"/kv_set.php", Methods::Get, script},
+        {"/kv_result_simple.php", Methods::GetAndHead, script},
+        {"/kv_reset.php", Methods::Get, script},
+        {"/api/poll", Methods::GetAndHead, [this](RequestContext &ctx) { return apiPoll(ctx, ctx.query()); }},
+        {"/api/join", Methods::GetAndHead, [this](RequestContext &ctx) { return apiJoin(ctx, ctx.query()); }},
+        {"/api/vote", Methods::Post, [this](RequestContext &ctx) { return apiVote(ctx); }},
+        {"/Dozenten_Hilfe.pdf", Methods::GetAndHead,
+         [this](RequestContext &ctx) {
+             helpDocument(ctx);
+             return true;
+         }},
+    };
+}
 
-    if (path == "/" || path == "/index.html") {
-        if (!get && !head) {
-            ctx.reply = textReply("Method not allowed", 405);
-            return true;
-        }
-        deviceOf(ctx); // hand out the device token with the page
-        ctx.reply.status = 200;
-        ctx.reply.contentType = "text/html; charset=utf-8";
-        ctx.reply.body = audiencePage();
-        ctx.reply.headers = {{"Content-Security-Policy",
-                              "default-src 'none'; style-src 'unsafe-inline'; script-src 'unsafe-inline'; "
-                              "connect-src 'self'; img-src data:; base-uri 'none'; form-action 'none'"},
-                             {"X-Content-Type-Options", "nosniff"},
-                             {"Referrer-Policy", "no-referrer"}};
-        return true;
-    }
-    if (path == "/kv_set.php" || path == "/kv_reset.php") {
-        // These change state: only GET, never HEAD, which must change nothing.
-        if (!get) {
-            ctx.reply = textReply("Method not allowed", 405);
-            ctx.reply.headers.emplace_back("Allow", "GET");
-            return true;
-        }
-        return script(ctx, path, query);
-    }
-    if (path == "/kv_user_exists.php" || path == "/kv_result_simple.php") {
-        if (!get && !head) {
-            ctx.reply = textReply("Method not allowed", 405);
-            return true;
-        }
-        return script(ctx, path, query);
-    }
-    if (path == "/api/poll") {
-        if (!get && !head) {
-            ctx.reply = apiError(405, "invalid", "Nur GET ist erlaubt.");
-            return true;
-        }
-        return apiPoll(ctx, query);
-    }
-    if (path == "/api/join") {
-        if (!get && !head) {
-            ctx.reply = apiError(405, "invalid", "Nur GET ist erlaubt.");
-            return true;
-        }
-        return apiJoin(ctx, query);
-    }
-    if (path == "/api/vote") {
-        if (!post) {
-            ctx.reply = apiError(405, "invalid", "Nur POST ist erlaubt.");
-            return true;
-        }
-        return apiVote(ctx);
-    }
-    if (path == "/Dozenten_Hilfe.pdf") {
-        if (!get && !head) {
-            ctx.reply = textReply("Method not allowed", 405);
-            ctx.reply.headers.emplace_back("Allow", "GET, HEAD");
-            return true;
-        }
-        helpDocument(ctx);
-        return true;
-    }
-    ctx.reply = textReply("Not found", 404);
+bool PollServer::audiencePage(RequestContext &ctx)
+{
+    deviceOf(ctx); // hand out the device token with the page
+    ctx.reply.status = 200;
+    ctx.reply.contentType = "text/html; charset=utf-8";
+    ctx.reply.body = kv::server::audiencePage();
+    ctx.reply.headers = {{"Content-Security-Policy",
+                          "default-src 'none'; style-src 'unsafe-inline'; script-src 'unsafe-inline'; "
+                          "connect-src 'self'; img-src data:; base-uri 'none'; form-action 'none'"},
+                         {"X-Content-Type-Options", "nosniff"},
+                         {"Referrer-Policy", "no-referrer"}};
     return true;
 }
 

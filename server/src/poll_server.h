@@ -20,6 +20,7 @@
 #include "server/src/login_queue.h"
 #include "server/src/passwords.h"
 #include "server/src/poll_book.h"
+#include "server/src/router.h"
 #include "server/src/store.h"
 #include "server/src/writer.h"
 
@@ -88,7 +89,8 @@ public:
 private:
     // Each returns true when ctx.reply is ready, false when the connection is suspended and
     // another thread fills in the reply and resumes it.
-    bool handle(RequestContext &ctx);
+    std::vector<Route> routes();
+    bool audiencePage(RequestContext &ctx);
     bool script(RequestContext &ctx, std::string_view path, std::string_view query);
     bool apiPoll(RequestContext &ctx, std::string_view query);
     bool apiJoin(RequestContext &ctx, std::string_view query);
@@ -127,6 +129,7 @@ private:
     ConnectionGuard m_guard;
     std::unique_ptr<FrontDoor> m_frontDoor;
     std::string m_helpPdf; // read at start, not changed while the daemon runs; empty: none
+    Router m_router;
 };
 
 } // namespace kv::server
