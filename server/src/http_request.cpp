@@ -1,6 +1,6 @@
 #include "server/src/http_request.h"
 
-#include "server/src/text.h"
+#include "server/src/json_writer.h"
 
 namespace kv::server {
 
@@ -31,11 +31,11 @@ Reply jsonReply(unsigned status, std::string body)
 
 Reply apiError(unsigned status, std::string_view result, std::string_view message, int64_t waitSeconds)
 {
-    std::string b = "{\"ok\":false,\"result\":" + jsonString(result) + ",\"message\":" + jsonString(message);
+    JsonObject b;
+    b.addBool("ok", false).addText("result", result).addText("message", message);
     if (waitSeconds > 0)
-        b += ",\"waitSeconds\":" + std::to_string(waitSeconds);
-    b += "}";
-    Reply r = jsonReply(status, std::move(b));
+        b.addNumber("waitSeconds", waitSeconds);
+    Reply r = jsonReply(status, b.str());
     if (waitSeconds > 0)
         r.headers.emplace_back("Retry-After", std::to_string(waitSeconds));
     return r;
@@ -44,6 +44,12 @@ Reply apiError(unsigned status, std::string_view result, std::string_view messag
 bool isApi(const RequestContext &ctx)
 {
     return ctx.rawUri.rfind("/api/", 0) == 0;
+}
+
+Reply shuttingDown(const RequestContext &ctx)
+{
+    return isApi(ctx) ? apiError(503, "error", "Der Server wird gerade beendet.")
+                      : textReply("Server is shutting down", 503);
 }
 
 } // namespace kv::server

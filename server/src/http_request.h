@@ -69,5 +69,7 @@ Reply jsonReply(unsigned status, std::string body);
 Reply apiError(unsigned status, std::string_view result, std::string_view message, int64_t waitSeconds = 0);
 // Whether the request goes to the audience's JSON API, which answers errors in JSON too.
 bool isApi(const RequestContext &ctx);
+// 503 for a request that comes while the server stops.
+Reply shuttingDown(const RequestContext &ctx);
 
 } // namespace kv::server

@@ -187,6 +187,36 @@ Params::Get Params::one(const std::string &name, std::string &out) const
     return Get::Ok;
 }
 
+bool Params::required(const char *name, std::string &out, std::string &error) const
+{
+    switch (one(name, out)) {
+    case Get::Ok:
+        return true;
+    case Get::Missing:
+        error = std::string("Missing parameter: ") + name;
+        return false;
+    case Get::Duplicate:
+        error = std::string("Duplicate parameter: ") + name;
+        return false;
+    }
+    return false;
+}
+
+bool Params::optional(const char *name, std::string &out, std::string &error) const
+{
+    switch (one(name, out)) {
+    case Get::Ok:
+        return true;
+    case Get::Missing:
+        out.clear();
+        return true;
+    case Get::Duplicate:
+        error = std::string("Duplicate parameter: ") + name;
+        return false;
+    }
+    return false;
+}
+
 std::optional<Params> parseQuery(std::string_view query, Charset cs)
 {
     Params p;

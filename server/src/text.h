@@ -39,6 +39,11 @@ struct Params {
     enum class Get { Ok, Missing, Duplicate };
     // Looks up a parameter that may appear at most once.
     Get one(const std::string &name, std::string &out) const;
+    // A parameter that must appear exactly once; otherwise false, with "Missing parameter: NAME"
+    // or "Duplicate parameter: NAME" in `error`.
+    bool required(const char *name, std::string &out, std::string &error) const;
+    // A parameter that may be missing (then `out` is empty); false for a repeated one.
+    bool optional(const char *name, std::string &out, std::string &error) const;
 };
 std::optional<Params> parseQuery(std::string_view query, Charset cs);
 

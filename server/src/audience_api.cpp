@@ -1,0 +1,183 @@
+#include "server/src/audience_api.h"
+
+#include <chrono>
+#include <map>
+
+#include "server/src/json_writer.h"
+#include "server/src/page.h"
+#include "server/src/text.h"
+
+namespace kv::server {
+
+namespace {
+
+int64_t nowMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+int64_t ceilSeconds(int64_t ms)
+{
+    return (ms + 999) / 1000;
+}
+
+Reply unknownId()
+{
+    return apiError(404, "unknown", "Diese ID ist nicht bekannt.");
+}
+
+// The user ID of an API call's query, read in `charset`; nothing, and 400 as the reply, without.
+std::optional<std::string> idOf(RequestContext &ctx, Charset charset)
+{
+    const auto q = parseQuery(ctx.query(), charset);
+    std::string id, err;
+    if (!q || !q->required("id", id, err)) {
+        ctx.reply = apiError(400, "invalid", "Bitte geben Sie eine ID an.");
+        return std::nullopt;
+    }
+    return id;
+}
+
+} // namespace
+
+std::string audienceBase(const std::string &publicUrl, const std::string &bindAddress, uint16_t port,
+                         const std::function<std::string()> &lanAddress)
+{
+    if (!publicUrl.empty())
+        return publicUrl.back() == '/' ? publicUrl : publicUrl + "/";
+    std::string host = bindAddress;
+    if (host == "0.0.0.0" || host == "::")
+        host = lanAddress();
+    if (host.find(':') != std::string::npos)
+        host = "[" + host + "]";
+    return "http://" + host + ":" + std::to_string(port) + "/";
+}
+
+std::string AudienceApi::deviceOf(RequestContext &ctx)
+{
+    if (auto id = m_tokens.verify(ctx.cookie(kDeviceCookie)))
+        return *id;
+    // No genuine token: hand one out. This request counts as coming from the client's address,
+    // so clearing cookies or inventing tokens does not buy extra votes.
+    ctx.newCookie = m_tokens.issue();
+    return "ip:" + ctx.address;
+}
+
+bool AudienceApi::page(RequestContext &ctx)
+{
+    deviceOf(ctx); // hand out the device token with the page
+    ctx.reply.status = 200;
+    ctx.reply.contentType = "text/html; charset=utf-8";
+    ctx.reply.body = audiencePage();
+    ctx.reply.headers = {{"Content-Security-Policy",
+                          "default-src 'none'; style-src 'unsafe-inline'; script-src 'unsafe-inline'; "
+                          "connect-src 'self'; img-src data:; base-uri 'none'; form-action 'none'"},
+                         {"X-Content-Type-Options", "nosniff"},
+                         {"Referrer-Policy", "no-referrer"}};
+    return true;
+}
+
+// Where the audience of a user ID votes, for the lecturer's client to show in the lecture hall.
+// The client sends the ID as it sends it to the scripts, percent-encoded Windows-1252.
+bool AudienceApi::join(RequestContext &ctx)
+{
+    const auto id = idOf(ctx, Charset::Windows1252);
+    if (!id)
+        return true;
+    if (!m_accounts.exists(*id)) {
+        ctx.reply = unknownId();
+        return true;
+    }
+    ctx.reply = jsonReply(200, JsonObject().addBool("ok", true).addText("link", m_link(*id)).str());
+    return true;
+}
+
+bool AudienceApi::poll(RequestContext &ctx)
+{
+    const auto id = idOf(ctx, Charset::Utf8);
+    if (!id)
+        return true;
+    const std::string device = deviceOf(ctx);
+    std::optional<PollView> v;
+    {
+        std::lock_guard l(m_polls.mutex());
+        v = m_polls.book().view(*id, device, nowMs());
+    }
+    if (!v) {
+        ctx.reply = unknownId();
+        return true;
+    }
+    JsonObject b;
+    b.addBool("ok", true).addText("id", *id).addBool("open", v->open);
+    if (v->open)
+        b.addNumber("pollId", v->pollId)
+            .addNumber("layout", v->layout)
+            .addTextArray("answers", v->answers)
+            .addBool("needsCode", v->needsCode)
+            .addBool("oneVote", v->oneVote)
+            .addBool("voted", v->voted)
+            .addNumber("waitSeconds", ceilSeconds(v->waitMs));
+    ctx.reply = jsonReply(200, b.str());
+    return true;
+}
+
+bool AudienceApi::vote(RequestContext &ctx)
+{
+    // Body: JSON object or an HTML form, both UTF-8.
+    std::map<std::string, std::string> fields =
+        parseVoteBody(toLowerAscii(ctx.header("Content-Type")), ctx.body)
+            .value_or(std::map<std::string, std::string>{});
+    if (!fields.count("id") || !fields.count("answer")) {
+        ctx.reply = apiError(400, "invalid", "Ungültige Anfrage: ID und Antwort werden benötigt.");
+        return true;
+    }
+    const std::string device = deviceOf(ctx);
+
+    std::lock_guard l(m_polls.mutex());
+    VoteDecision d = m_polls.book().vote(fields["id"], fields["answer"], fields["code"], device, nowMs());
+    switch (d.result) {
+    case VoteResult::Accepted:
+        break;
+    case VoteResult::Unknown:
+        ctx.reply = unknownId();
+        return true;
+    case VoteResult::Closed:
+        ctx.reply = apiError(409, "closed", "Zurzeit ist keine Abstimmung geöffnet.");
+        return true;
+    case VoteResult::NoSuchAnswer:
+        ctx.reply = apiError(400, "answer", "Diese Antwort gibt es in dieser Abstimmung nicht.");
+        return true;
+    case VoteResult::CodeMissing:
+        ctx.reply = apiError(403, "code", "Bitte geben Sie den Sitzungscode ein.");
+        return true;
+    case VoteResult::CodeWrong:
+        ctx.reply = apiError(403, "code", "Der Sitzungscode ist falsch.");
+        return true;
+    case VoteResult::Already:
+        ctx.reply =
+            apiError(409, "already", "Von diesem Gerät wurde in dieser Abstimmung bereits abgestimmt.");
+        return true;
+    case VoteResult::Wait: {
+        const int64_t s = ceilSeconds(d.waitMs);
+        ctx.reply = apiError(429, "wait",
+                             "Bitte warten Sie noch " + std::to_string(s)
+                                 + (s == 1 ? " Sekunde" : " Sekunden") + " bis zur nächsten Stimme.",
+                             s);
+        return true;
+    }
+    }
+    const PollState *poll = m_polls.book().current(d.change.user);
+    const int64_t next = poll && poll->oneVote ? 0 : ceilSeconds(m_voteIntervalMs);
+    const std::string counted = JsonObject()
+                                    .addBool("ok", true)
+                                    .addText("result", "counted")
+                                    .addText("message", "Ihre Stimme wurde gezählt.")
+                                    .addText("answer", d.answerName)
+                                    .addNumber("waitSeconds", next)
+                                    .str();
+    m_polls.store(ctx, false, std::move(d.change), jsonReply(200, counted));
+    return false;
+}
+
+} // namespace kv::server

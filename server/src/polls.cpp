@@ -1,0 +1,34 @@
+#include "server/src/polls.h"
+
+namespace kv::server {
+
+namespace {
+
+const Reply &voteNotStored()
+{
+    static const Reply r =
+        apiError(500, "error", "Die Stimme konnte nicht gespeichert werden. Bitte versuchen Sie es erneut.");
+    return r;
+}
+
+} // namespace
+
+void Polls::store(RequestContext &ctx, bool suspended, Change change, Reply committed) const
+{
+    if (!suspended)
+        ctx.suspend();
+    const bool vote = change.kind == Change::Kind::Vote;
+    auto done = [&ctx, vote, committed = std::move(committed)](Writer::Outcome outcome) mutable {
+        if (outcome == Writer::Outcome::Committed)
+            ctx.reply = std::move(committed);
+        else // not stored, in its own failed transaction or behind an opening that failed
+            ctx.reply = vote ? voteNotStored() : textReply("Storage error", 500);
+        ctx.resume();
+    };
+    if (!m_writer.submit(std::move(change), std::move(done))) {
+        ctx.reply = shuttingDown(ctx);
+        ctx.resume();
+    }
+}
+
+} // namespace kv::server
