@@ -1,0 +1,34 @@
+// The command line of kelvora-server, read into what it asks for or into what is wrong with it.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "server/src/server_config.h"
+
+namespace kv::server {
+
+struct CommandLineOptions {
+    enum class Command { Serve, Help, AddUser, RemoveUser, ListUsers };
+    Command command = Command::Serve;
+    ServerConfig config;
+    std::optional<std::string> demoPassword;
+    std::string userId;                 // of --add-user and --remove-user
+    std::optional<std::string> helpPdf; // --help-pdf as given; "" serves none
+};
+
+struct CommandLineError {
+    std::string message; // "unknown option --x"
+};
+
+using CommandLine = std::variant<CommandLineOptions, CommandLineError>;
+
+// Reads the arguments (without the program's name) in order; --help ends the reading.
+CommandLine parseCommandLine(const std::vector<std::string> &args);
+
+// The usage text, for --help and after an error.
+const char *usageText();
+
+} // namespace kv::server
