@@ -22,14 +22,14 @@ void ConnectionGuard::stop()
     m_thread.stop();
 }
 
-bool ConnectionGuard::admit(const std::string &address)
+bool ConnectionGuard::admit(const std::string &address, bool unfinished)
 {
     std::lock_guard l(m_mutex);
     const auto it = m_addresses.find(address);
     if (it == m_addresses.end())
         return true;
     return it->second.connections < m_limits.perAddress
-           && it->second.unfinished < m_limits.unfinishedPerAddress;
+           && (!unfinished || it->second.unfinished < m_limits.unfinishedPerAddress);
 }
 
 void ConnectionGuard::setPhase(Entry &e, Phase phase, Clock::time_point now)
@@ -42,6 +42,7 @@ void ConnectionGuard::setPhase(Entry &e, Phase phase, Clock::time_point now)
     e.phase = phase;
     switch (phase) {
     case Phase::Unfinished:
+    case Phase::Arrived:
         e.deadline = now + m_limits.requestDeadline;
         break;
     case Phase::Busy:
@@ -53,17 +54,19 @@ void ConnectionGuard::setPhase(Entry &e, Phase phase, Clock::time_point now)
     }
 }
 
-ConnectionGuard::Entry *ConnectionGuard::opened(const std::string &address, int fd)
+ConnectionGuard::Entry *ConnectionGuard::opened(const std::string &address, int fd, bool arrived)
 {
     std::lock_guard l(m_mutex);
     Entry &e = m_connections.emplace_back();
     e.self = std::prev(m_connections.end());
     e.address = address;
     e.fd = fd;
+    e.phase = arrived ? Phase::Arrived : Phase::Unfinished;
     e.deadline = Clock::now() + m_limits.requestDeadline;
     PerAddress &a = m_addresses[address];
     ++a.connections;
-    ++a.unfinished;
+    if (!arrived)
+        ++a.unfinished;
     return &e;
 }
 
@@ -73,7 +76,8 @@ void ConnectionGuard::headerDone(Entry *e)
         return;
     std::lock_guard l(m_mutex);
     // A new request on a kept-alive connection: the deadline for the whole request starts now.
-    if (e->phase != Phase::Unfinished)
+    // A first request that arrived whole stays as it is until it is dispatched.
+    if (e->phase == Phase::Busy || e->phase == Phase::Idle)
         setPhase(*e, Phase::Unfinished, Clock::now());
 }
 

@@ -35,12 +35,14 @@ public:
     void start();
     void stop();
 
-    // Whether a new connection from `address` is taken.
-    bool admit(const std::string &address);
+    // Whether a new connection from `address` is taken. `unfinished`: one whose request is not
+    // complete yet, which also counts against the limit of unfinished requests.
+    bool admit(const std::string &address, bool unfinished = true);
     // A connection's life. opened() returns the connection's ticket, which names it in the other
-    // calls until closed(); `fd` is its socket.
+    // calls until closed(); `fd` is its socket. `arrived`: its first request is complete in the
+    // socket already, so it is not unfinished while the server has yet to read it.
     struct Entry;
-    Entry *opened(const std::string &address, int fd);
+    Entry *opened(const std::string &address, int fd, bool arrived = false);
     void headerDone(Entry *e); // the request's header is in; its body may follow
     void dispatched(Entry *e); // the request is complete and being answered
     void finished(Entry *e);   // the reply is sent; the connection may wait for the next request
@@ -49,7 +51,8 @@ public:
     // Shuts down the sockets of connections past their deadline; returns how many.
     size_t closeOverdue(Clock::time_point now);
 
-    enum class Phase { Unfinished, Busy, Idle };
+    // Arrived: the whole request is there, not yet read (under the request deadline all the same).
+    enum class Phase { Unfinished, Arrived, Busy, Idle };
     struct Entry {
         std::string address;
         int fd = -1;

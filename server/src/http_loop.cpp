@@ -136,7 +136,9 @@ struct HttpLoop::Callbacks {
             const MHD_ConnectionInfo *a = MHD_get_connection_info(conn, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
             info->address = addressText(a ? a->client_addr : nullptr);
             const MHD_ConnectionInfo *fd = MHD_get_connection_info(conn, MHD_CONNECTION_INFO_CONNECTION_FD);
-            info->ticket = loop->m_guard.opened(info->address, fd ? fd->connect_fd : -1);
+            // The daemon reports a new connection while the loop adds it.
+            const bool arrived = loop->m_adding && loop->m_adding->arrived;
+            info->ticket = loop->m_guard.opened(info->address, fd ? fd->connect_fd : -1, arrived);
             *socketContext = info;
         } else if (auto *info = static_cast<ConnectionInfo *>(*socketContext)) {
             loop->m_guard.closed(info->ticket);
@@ -258,10 +260,11 @@ void HttpLoop::queued(bool wasEmpty)
         m_poller.wake();
 }
 
-void HttpLoop::handOver(FileDescriptor socket, const sockaddr *addr, socklen_t len)
+void HttpLoop::handOver(FileDescriptor socket, const sockaddr *addr, socklen_t len, bool arrived)
 {
     NewConnection c;
     c.socket = std::move(socket);
+    c.arrived = arrived;
     c.len = std::min<socklen_t>(len, sizeof c.addr);
     std::memcpy(&c.addr, addr, c.len);
     bool wasEmpty;
@@ -299,7 +302,9 @@ bool HttpLoop::takeQueued()
     for (NewConnection &c : added) {
         m_queued.fetch_sub(1, std::memory_order_relaxed);
         // The daemon owns the socket from here on; it closes it when it cannot take the connection.
+        m_adding = &c;
         MHD_add_connection(m_daemon, c.socket.release(), reinterpret_cast<const sockaddr *>(&c.addr), c.len);
+        m_adding = nullptr;
     }
     for (MHD_Connection *conn : resumed)
         MHD_resume_connection(conn); // taken up by the MHD_run() that follows

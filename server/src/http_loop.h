@@ -53,9 +53,9 @@ public:
     // stops it. Nothing may be handed over or resumed after this.
     void stop();
 
-    // From any thread: a connection whose first request has arrived (the daemon closes the socket
-    // when it cannot take it) ...
-    void handOver(FileDescriptor socket, const sockaddr *addr, socklen_t len);
+    // From any thread: a connection whose first request's header has arrived, `arrived` when the
+    // whole request has (the daemon closes the socket when it cannot take it) ...
+    void handOver(FileDescriptor socket, const sockaddr *addr, socklen_t len, bool arrived);
     // ... and a suspended connection whose reply is ready.
     void resume(MHD_Connection *conn);
 
@@ -71,6 +71,7 @@ private:
         FileDescriptor socket;
         sockaddr_storage addr{};
         socklen_t len = 0;
+        bool arrived = false;
     };
     void run();
     // Adds and resumes what other threads queued; returns whether the loop is to stop.
@@ -87,6 +88,7 @@ private:
     std::vector<NewConnection> m_new;
     std::vector<MHD_Connection *> m_resumed;
     bool m_stopping = false;
+    const NewConnection *m_adding = nullptr; // while the loop hands it to the daemon
     std::atomic<size_t> m_open{0};
     std::atomic<size_t> m_queued{0};
     std::thread m_thread;

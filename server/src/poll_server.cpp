@@ -101,14 +101,18 @@ void PollServer::start()
         door.waiting = m_config.connectionLimit;
         door.deadline = m_config.connections.requestDeadline;
         door.maxHeaderBytes = m_config.maxHeaderBytes;
+        door.maxBodyBytes = m_config.maxBodyBytes;
         m_frontDoor = std::make_unique<FrontDoor>(
-            door, [this](const std::string &address) { return m_guard.admit(address); },
-            [this](FileDescriptor client, const sockaddr *addr, socklen_t len) {
+            door,
+            [this](const std::string &address, bool unfinished) {
+                return m_guard.admit(address, unfinished);
+            },
+            [this](FileDescriptor client, const sockaddr *addr, socklen_t len, bool arrived) {
                 HttpLoop *least = m_loops.front().get();
                 for (const auto &loop : m_loops)
                     if (loop->load() < least->load())
                         least = loop.get();
-                least->handOver(std::move(client), addr, len);
+                least->handOver(std::move(client), addr, len, arrived);
             });
         m_frontDoor->start(std::move(listening.socket));
     } catch (...) {

@@ -113,6 +113,42 @@ TEST_F(Attacks, ALectureHallBehindOneAddressIsServed)
     EXPECT_EQ(counts(), each + "-" + each + "-" + each + "-" + each + "-" + each + "-");
 }
 
+TEST_F(Attacks, AnAddressOverItsLimitsIsServedWhatArrivesWhole)
+{
+    auto c = config();
+    c.connections.unfinishedPerAddress = 4;
+    startServer(c);
+    ASSERT_EQ(openPoll(), "Ready for Voting");
+    const std::string poll = "GET /api/poll?id=lehrer HTTP/1.1\r\nHost: x\r\n\r\n";
+    const std::string vote = voteJson("A");
+    const std::string voteHead = "POST /api/vote HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
+                                 "Content-Length: "
+                                 + std::to_string(vote.size()) + "\r\n\r\n";
+    // The address's limit of unfinished requests: four headers that never end, and four votes
+    // whose bodies never come.
+    std::vector<std::unique_ptr<HttpClient>> unfinished;
+    for (int i = 0; i < 8; ++i) {
+        unfinished.push_back(std::make_unique<HttpClient>(port(), kAttacker));
+        unfinished.back()->send(i < 4 ? poll.substr(0, 20) : voteHead);
+    }
+    // A whole request from that address is served, and so is one completed within the grace.
+    HttpClient whole(port(), kAttacker);
+    EXPECT_EQ(whole.get("/api/poll?id=lehrer").status, 200);
+    HttpClient phone(port(), kAttacker);
+    phone.cookie = deviceCookie(1);
+    phone.send(voteHead.substr(0, 30));
+    phone.send(voteHead.substr(30) + vote);
+    EXPECT_EQ(phone.receive().status, 200);
+    // One that does not complete its request within the grace is told why, not left hanging.
+    HttpClient late(port(), kAttacker);
+    late.send(poll.substr(0, 20));
+    const HttpResponse refused = late.receive();
+    EXPECT_EQ(refused.status, 503);
+    EXPECT_EQ(refused.header("retry-after"), "5");
+    EXPECT_EQ(refused.body, "Too many unfinished requests from your address; try again in a few seconds");
+    EXPECT_EQ(counts(), "1-0-0-0-0-");
+}
+
 TEST_F(Attacks, APasswordFloodWaitsBehindItself)
 {
     // A real password hash, so that every check that is not remembered costs what it costs.

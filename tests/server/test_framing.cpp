@@ -95,6 +95,24 @@ TEST(FrontDoor, JudgesTheFirstHeaderBeforeTheLibrarySeesIt)
         EXPECT_EQ(FrontDoor::judge(head, 64), expected) << head;
 }
 
+TEST(FrontDoor, TellsAWholeFirstRequestFromAnUnfinishedOne)
+{
+    using kv::server::FrontDoor;
+    const std::pair<std::string, bool> cases[] = {
+        {"GET / HTTP/1.1\r\nHost: x\r\n\r\n", true},
+        {"GET / HTTP/1.1\r\nHost: x\r\n\r\nGET /next", true},
+        {"POST /api/vote HTTP/1.1\r\ncontent-length: 4\r\n\r\nbody", true},
+        {"POST /api/vote HTTP/1.1\r\nContent-Length: 0\r\n\r\n", true},
+        {"POST /api/vote HTTP/1.1\r\nContent-Length: 5\r\n\r\nbody", false},
+        {"POST /api/vote HTTP/1.1\r\nContent-Length: 9999999999999999999\r\n\r\nbody", false},
+        {"POST /api/vote HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n4\r\nbody\r\n0\r\n\r\n", false},
+        {"POST /api/vote HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 4\r\n\r\n", false},
+        {"GET / HTTP/1.1\r\nHost: x\r\n", false},
+    };
+    for (const auto &[request, whole] : cases)
+        EXPECT_EQ(FrontDoor::arrivedWhole(request), whole) << request;
+}
+
 struct Ambiguous {
     const char *what;
     std::string request;
