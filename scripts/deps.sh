@@ -5,7 +5,7 @@ set -euo pipefail
 what=${1:-test}
 
 build=(build-essential cmake pkg-config qt6-base-dev qt6-qpa-plugins libcurl4-openssl-dev
-       libgtest-dev libsqlite3-dev libmicrohttpd-dev libsodium-dev libqrencode-dev
+       libgtest-dev libsqlite3-dev libmicrohttpd-dev libsodium-dev libqrencode-dev libutf8proc-dev
        fonts-liberation2 qt6-translations-l10n)
 run=(xdg-utils)
 test=(chromium chromium-driver python3 clang-format zbar-tools libreoffice-calc-nogui poppler-utils

@@ -54,10 +54,27 @@ void PollBook::load(const std::vector<UserRecord> &users, const std::vector<Poll
     for (const auto &d : devices) {
         const auto it = m_accounts.find(d.user);
         if (it != m_accounts.end())
-            it->second.committed.devices[d.device] = DeviceState{d.pollId, d.lastVoteMs};
+            it->second.committed.devices[d.device] = DeviceState{d.pollId, d.lastVoteMs, d.answer, d.votes};
     }
-    for (auto &[id, a] : m_accounts)
+    m_folded.clear();
+    for (auto &[id, a] : m_accounts) {
         a.current = a.committed;
+        const auto [it, added] = m_folded.emplace(foldUserId(id), id);
+        if (!added)
+            it->second.clear();
+    }
+}
+
+std::optional<std::string> PollBook::findAccount(std::string_view typed) const
+{
+    const std::string exact(typed);
+    if (m_accounts.count(exact))
+        return exact;
+    const std::string key = foldUserId(typed);
+    const auto it = key.empty() ? m_folded.end() : m_folded.find(key);
+    if (it == m_folded.end() || it->second.empty())
+        return std::nullopt;
+    return it->second;
 }
 
 const PollState *PollBook::current(const std::string &user) const
@@ -80,13 +97,15 @@ std::optional<std::array<int64_t, kMaxAnswers>> PollBook::counts(const std::stri
     return s->counts;
 }
 
-std::optional<PollView> PollBook::view(const std::string &user, const std::string &device,
-                                       int64_t nowMs) const
+std::optional<PollView> PollBook::view(std::string_view typed, const std::string &device, int64_t nowMs) const
 {
-    const PollState *s = current(user);
-    if (!s)
+    const auto user = findAccount(typed);
+    if (!user)
         return std::nullopt;
+    const Account &a = m_accounts.at(*user);
+    const PollState *s = &a.current;
     PollView v;
+    v.user = *user;
     v.open = s->open;
     if (!s->open)
         return v;
@@ -102,16 +121,24 @@ std::optional<PollView> PollBook::view(const std::string &user, const std::strin
         else
             v.waitMs = std::max<int64_t>(0, d->second.lastVoteMs + m_voteIntervalMs - nowMs);
     }
+    const auto stored = a.committed.devices.find(device);
+    if (a.committed.open && a.committed.pollId == s->pollId && stored != a.committed.devices.end()
+        && stored->second.pollId == s->pollId && stored->second.votes > 0) {
+        v.votes = stored->second.votes;
+        if (stored->second.answer >= 0 && stored->second.answer < static_cast<int>(v.answers.size()))
+            v.answer = v.answers[static_cast<size_t>(stored->second.answer)];
+    }
     return v;
 }
 
-VoteDecision PollBook::vote(const std::string &user, std::string_view answer, std::string_view code,
+VoteDecision PollBook::vote(std::string_view typedUser, std::string_view answer, std::string_view code,
                             const std::string &device, int64_t nowMs)
 {
     VoteDecision r;
-    const auto it = m_accounts.find(user);
-    if (it == m_accounts.end())
+    const auto user = findAccount(typedUser);
+    if (!user)
         return r; // Unknown
+    const auto it = m_accounts.find(*user);
     PollState &s = it->second.current;
     if (!s.open) {
         r.result = VoteResult::Closed;
@@ -151,12 +178,13 @@ VoteDecision PollBook::vote(const std::string &user, std::string_view answer, st
     r.result = VoteResult::Accepted;
     r.answerName = names[static_cast<size_t>(index)];
     r.change.kind = Change::Kind::Vote;
-    r.change.user = user;
+    r.change.user = *user;
     r.change.pollId = s.pollId;
     r.change.answer = index;
     r.change.device = device;
     r.change.nowMs = nowMs;
     apply(s, r.change);
+    r.votes = s.devices[device].votes;
     return r;
 }
 
@@ -208,7 +236,13 @@ bool PollBook::apply(PollState &s, const Change &c)
         if (!s.open || s.pollId != c.pollId || c.answer < 0 || c.answer >= kMaxAnswers)
             return false;
         ++s.counts[static_cast<size_t>(c.answer)];
-        s.devices[c.device] = DeviceState{c.pollId, c.nowMs};
+        {
+            DeviceState &d = s.devices[c.device];
+            d.votes = d.pollId == c.pollId ? d.votes + 1 : 1;
+            d.pollId = c.pollId;
+            d.lastVoteMs = c.nowMs;
+            d.answer = c.answer;
+        }
         return true;
     }
     return false;

@@ -19,6 +19,8 @@ namespace kv::server {
 struct DeviceState {
     int64_t pollId = 0;
     int64_t lastVoteMs = 0;
+    int answer = -1;   // the position of its last answer; -1 when not known
+    int64_t votes = 0; // how many of its votes this poll has counted
 };
 
 struct PollState {
@@ -50,20 +52,28 @@ enum class VoteResult { Accepted, Unknown, Closed, NoSuchAnswer, CodeMissing, Co
 struct VoteDecision {
     VoteResult result = VoteResult::Unknown;
     std::string answerName; // Accepted: the answer's name
+    int64_t votes = 0;      // Accepted: the device's votes in this poll, this one included
     int64_t waitMs = 0;     // Wait: how long the device must still wait
     Change change;          // Accepted: what the writer must store
 };
 
 // What the audience page shows one device.
 struct PollView {
+    std::string user; // the account's own spelling of the ID
     bool open = false;
     int64_t pollId = 0;
     int layout = 0;
     std::vector<std::string> answers;
     bool needsCode = false;
     bool oneVote = false;
+    // What the rules say: the device has used its one vote (oneVote), or how long it must still
+    // wait (otherwise).
     bool voted = false;
     int64_t waitMs = 0;
+    // Its votes in this poll as far as they are stored, in both kinds of poll: only a stored vote
+    // is reported as counted, as a vote's own reply is sent only after its commit.
+    int64_t votes = 0;
+    std::string answer; // the answer of its last stored vote; empty when not known
 };
 
 // Layouts: 2..5 answers A.., 9 = Ja/Nein.
@@ -78,8 +88,13 @@ public:
     void load(const std::vector<UserRecord> &users, const std::vector<PollRecord> &polls,
               const std::vector<DeviceRecord> &devices);
     bool hasUser(const std::string &user) const { return m_accounts.count(user) != 0; }
+    // The account a student means by the ID typed: the one of exactly that spelling, else the
+    // only one that is the same in letter case and Unicode form (see foldUserId). When several
+    // accounts are alike that way, only the exact spelling finds one.
+    std::optional<std::string> findAccount(std::string_view typed) const;
 
-    std::optional<PollView> view(const std::string &user, const std::string &device, int64_t nowMs) const;
+    // `user` as findAccount finds it.
+    std::optional<PollView> view(std::string_view user, const std::string &device, int64_t nowMs) const;
     // The counts committed to the database: only these are ever reported.
     std::optional<std::array<int64_t, kMaxAnswers>> counts(const std::string &user) const;
     const PollState *current(const std::string &user) const;
@@ -87,7 +102,8 @@ public:
 
     // Each checks the rules against the current state and, when the change is accepted, applies it
     // there. The caller hands the change to the writer in the same order.
-    VoteDecision vote(const std::string &user, std::string_view answer, std::string_view code,
+    // A student's vote, `user` as findAccount finds it.
+    VoteDecision vote(std::string_view user, std::string_view answer, std::string_view code,
                       const std::string &device, int64_t nowMs);
     std::optional<Change> open(const std::string &user, int layout, const std::string &code, bool oneVote);
     std::optional<Change> close(const std::string &user);
@@ -110,6 +126,8 @@ private:
 
     int64_t m_voteIntervalMs;
     std::unordered_map<std::string, Account> m_accounts;
+    // Folded ID -> the one account with it; empty when several accounts fold alike.
+    std::unordered_map<std::string, std::string> m_folded;
 };
 
 } // namespace kv::server

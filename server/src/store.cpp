@@ -51,7 +51,12 @@ Store::Store(const std::string &path, bool fullSync, int busyTimeoutMs)
         exec("CREATE TABLE IF NOT EXISTS devices ("
              " user_id TEXT NOT NULL REFERENCES users(id) ON DELETE CASCADE, device TEXT NOT NULL,"
              " poll_id INTEGER NOT NULL, last_vote_ms INTEGER NOT NULL,"
+             " answer INTEGER NOT NULL DEFAULT -1, votes INTEGER NOT NULL DEFAULT 1,"
              " PRIMARY KEY (user_id, device)) WITHOUT ROWID");
+        // Databases of earlier versions lack what a device voted: its answer is not known there.
+        if (!hasColumn("devices", "answer"))
+            exec("ALTER TABLE devices ADD COLUMN answer INTEGER NOT NULL DEFAULT -1;"
+                 "ALTER TABLE devices ADD COLUMN votes INTEGER NOT NULL DEFAULT 1");
         exec("CREATE TABLE IF NOT EXISTS settings (name TEXT PRIMARY KEY, value BLOB NOT NULL)");
         m_openPoll =
             prepare("INSERT INTO polls (user_id, poll_id, open, layout, code, one_vote, c0, c1, c2, c3, c4)"
@@ -69,8 +74,11 @@ Store::Store(const std::string &path, bool fullSync, int busyTimeoutMs)
         };
         for (int i = 0; i < kMaxAnswers; ++i)
             m_countVote[i] = prepare(counters[i]);
-        m_putDevice = prepare("INSERT OR REPLACE INTO devices (user_id, device, poll_id, last_vote_ms)"
-                              " VALUES (?1, ?2, ?3, ?4)");
+        m_putDevice = prepare("INSERT INTO devices (user_id, device, poll_id, last_vote_ms, answer, votes)"
+                              " VALUES (?1, ?2, ?3, ?4, ?5, 1) ON CONFLICT(user_id, device) DO UPDATE SET"
+                              " votes=CASE WHEN poll_id=excluded.poll_id THEN votes+1 ELSE 1 END,"
+                              " poll_id=excluded.poll_id, last_vote_ms=excluded.last_vote_ms,"
+                              " answer=excluded.answer");
     } catch (...) {
         close();
         throw;
@@ -118,6 +126,17 @@ void Store::exec(const char *sql)
         sqlite3_free(err);
         throw StoreError(std::string(sql) + ": " + msg);
     }
+}
+
+bool Store::hasColumn(const char *table, const char *column)
+{
+    Stmt st{prepare("SELECT 1 FROM pragma_table_info(?1) WHERE name=?2")};
+    sqlite3_bind_text(st.s, 1, table, -1, SQLITE_STATIC);
+    sqlite3_bind_text(st.s, 2, column, -1, SQLITE_STATIC);
+    const int rc = sqlite3_step(st.s);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        fail("read the table's columns");
+    return rc == SQLITE_ROW;
 }
 
 void Store::putUser(const std::string &id, const std::string &passwordHash)
@@ -208,13 +227,14 @@ std::vector<PollRecord> Store::polls()
 
 std::vector<DeviceRecord> Store::currentDevices()
 {
-    Stmt st{prepare("SELECT d.user_id, d.device, d.poll_id, d.last_vote_ms FROM devices d"
+    Stmt st{prepare("SELECT d.user_id, d.device, d.poll_id, d.last_vote_ms, d.answer, d.votes FROM devices d"
                     " JOIN polls p ON p.user_id = d.user_id AND p.poll_id = d.poll_id")};
     std::vector<DeviceRecord> out;
     int rc;
     while ((rc = sqlite3_step(st.s)) == SQLITE_ROW)
         out.push_back({columnText(st.s, 0), columnText(st.s, 1), sqlite3_column_int64(st.s, 2),
-                       sqlite3_column_int64(st.s, 3)});
+                       sqlite3_column_int64(st.s, 3), sqlite3_column_int(st.s, 4),
+                       sqlite3_column_int64(st.s, 5)});
     if (rc != SQLITE_DONE)
         fail("read devices");
     return out;
@@ -279,6 +299,7 @@ bool Store::addVote(const std::string &user, int64_t pollId, int answer, const s
     bindText(m_putDevice, 2, device);
     sqlite3_bind_int64(m_putDevice, 3, pollId);
     sqlite3_bind_int64(m_putDevice, 4, nowMs);
+    sqlite3_bind_int(m_putDevice, 5, answer);
     runOnce(m_putDevice, m_db, "store device");
     return true;
 }

@@ -34,6 +34,8 @@ struct DeviceRecord {
     std::string device;
     int64_t pollId = 0;
     int64_t lastVoteMs = 0; // wall clock, ms since the epoch
+    int answer = -1;        // position of its last answer; -1 in databases of earlier versions
+    int64_t votes = 1;      // its votes in that poll
 };
 
 struct UserRecord {
@@ -77,6 +79,7 @@ public:
 
 private:
     sqlite3_stmt *prepare(const char *sql);
+    bool hasColumn(const char *table, const char *column);
     void exec(const char *sql);
     [[noreturn]] void fail(const char *what);
     void close() noexcept;

@@ -2,6 +2,9 @@
 
 #include <cctype>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <utf8proc.h>
 
 namespace kv::server {
 
@@ -442,6 +445,21 @@ std::string jsonString(std::string_view s)
 bool isValidUserId(std::string_view id)
 {
     return !id.empty() && isValidUtf8(id) && utf8Length(id) <= 64 && !hasControlChars(id);
+}
+
+std::string foldUserId(std::string_view utf8)
+{
+    if (!isValidUtf8(utf8))
+        return {};
+    // utf8proc decomposes, folds and composes again in one pass, so the result is NFC.
+    utf8proc_uint8_t *folded = nullptr;
+    const auto length = utf8proc_map(
+        reinterpret_cast<const utf8proc_uint8_t *>(utf8.data()), static_cast<utf8proc_ssize_t>(utf8.size()),
+        &folded, static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE | UTF8PROC_CASEFOLD));
+    const std::unique_ptr<utf8proc_uint8_t, decltype(&std::free)> owner(folded, &std::free);
+    if (length < 0)
+        return {};
+    return std::string(reinterpret_cast<const char *>(folded), static_cast<size_t>(length));
 }
 
 std::string toLowerAscii(std::string_view s)

@@ -1,5 +1,5 @@
 // Text handling for the poll server: percent-decoding, Windows-1252 and UTF-8,
-// query strings and a very small JSON reader/writer for the audience API.
+// query strings, a very small JSON reader/writer for the audience API, and user IDs.
 #pragma once
 
 #include <map>
@@ -60,6 +60,10 @@ std::string jsonString(std::string_view utf8);
 
 // A user ID: 1..64 characters of valid UTF-8 without control characters.
 bool isValidUserId(std::string_view id);
+// The form in which two user IDs are the same to a student who types one from the screen:
+// Unicode NFC with full case folding ("MÜLLER", "müller" and "mu\u0308ller" all become "müller",
+// "STRASSE" and "Straße" both "strasse"). Empty for invalid UTF-8.
+std::string foldUserId(std::string_view utf8);
 
 std::string toLowerAscii(std::string_view s);
 std::string trimAscii(std::string_view s);

@@ -83,6 +83,69 @@ TEST_F(Book, OneVotePerDeviceOrOnePerInterval)
     EXPECT_EQ(currentCounts(), (Counts{1, 1, 0, 0, 0}));
 }
 
+// What the page is told about its device: the stored votes in the open poll, in both kinds of
+// poll, and the wait that the rules (the accepted state) impose.
+TEST_F(Book, ViewReportsTheDevicesStoredVotesAndItsWait)
+{
+    for (const bool oneVote : {true, false}) {
+        const Change open = mustOpen(3, "", oneVote);
+        const VoteDecision first = vote("d1", "c", 1000);
+        ASSERT_EQ(first.result, VoteResult::Accepted);
+        PollView v = *book.view("lehrer", "d1", 1000);
+        EXPECT_EQ(v.votes, 0) << "not stored yet, oneVote " << oneVote;
+        EXPECT_EQ(v.voted, oneVote); // but the rules hold at once
+        EXPECT_EQ(v.waitMs, oneVote ? 0 : kInterval);
+        book.commit({open, first.change});
+        v = *book.view("lehrer", "d1", 1200);
+        EXPECT_EQ(v.answer, "C");
+        EXPECT_EQ(v.votes, 1);
+        EXPECT_EQ(v.waitMs, oneVote ? 0 : kInterval - 200);
+        EXPECT_EQ(book.view("lehrer", "d2", 1200)->votes, 0);
+        if (!oneVote) { // a further vote adds to the count and becomes the last answer
+            const VoteDecision second = vote("d1", "A", 1000 + kInterval);
+            ASSERT_EQ(second.result, VoteResult::Accepted);
+            EXPECT_EQ(second.votes, 2);
+            book.commit({second.change});
+            v = *book.view("lehrer", "d1", 1000 + kInterval);
+            EXPECT_EQ(v.answer, "A");
+            EXPECT_EQ(v.votes, 2);
+        }
+    }
+    // A new opening starts afresh, also while it is not stored yet.
+    mustOpen(2);
+    const PollView fresh = *book.view("lehrer", "d1", 2000 + kInterval);
+    EXPECT_EQ(fresh.votes, 0);
+    EXPECT_EQ(fresh.waitMs, 0);
+}
+
+// Students type the ID from the screen: letter case and Unicode form do not matter as long as
+// exactly one account fits.
+TEST(Accounts, FoundInAnyCaseAndFormWhenOnlyOneFits)
+{
+    PollBook book(kInterval);
+    book.load({{"Müller", "h"}, {"Dr. Öz", "h"}, {"Straße", "h"}, {"meier", "h"}, {"Meier", "h"}}, {}, {});
+    const struct {
+        const char *typed;
+        std::optional<std::string> found;
+    } cases[] = {
+        {"Müller", "Müller"},       {"müller", "Müller"},    {"MÜLLER", "Müller"},
+        {"Mu\u0308ller", "Müller"}, // decomposed, as some keyboards send it
+        {"MU\u0308LLER", "Müller"}, {"dr. öz", "Dr. Öz"},    {"STRASSE", "Straße"},
+        {"Muller", std::nullopt},                       // another letter is another ID
+        {"Müller ", std::nullopt},  {"meier", "meier"}, // ambiguous: only the exact spelling
+        {"Meier", "Meier"},         {"MEIER", std::nullopt}, {"M\xFCller", std::nullopt}, // not UTF-8
+        {"", std::nullopt},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(book.findAccount(c.typed), c.found) << c.typed;
+    ASSERT_TRUE(book.open("Müller", 2, "", false));
+    EXPECT_EQ(book.view("MÜLLER", "d1", 0)->user, "Müller");
+    const VoteDecision v = book.vote("mu\u0308ller", "A", "", "d1", 0);
+    EXPECT_EQ(v.result, VoteResult::Accepted);
+    EXPECT_EQ(v.change.user, "Müller");
+    EXPECT_EQ(book.vote("MEIER", "A", "", "d1", 0).result, VoteResult::Unknown);
+}
+
 TEST_F(Book, ClosedPollsAndOtherAccountsRefuse)
 {
     EXPECT_EQ(vote("d1", "A").result, VoteResult::Closed); // never opened
@@ -158,9 +221,12 @@ TEST_F(Book, LoadsWhatTheDatabaseHolds)
     p.oneVote = true;
     p.counts = {1, 2, 3, 0, 0};
     book.load({{"lehrer", "h"}}, {p, PollRecord{"niemand"}},
-              {{"lehrer", "d1", 7, 0}, {"niemand", "d2", 1, 0}});
+              {{"lehrer", "d1", 7, 0, 2}, {"lehrer", "d3", 7, 0}, {"niemand", "d2", 1, 0}});
     EXPECT_FALSE(book.hasUser("niemand"));
     EXPECT_EQ(book.counts("lehrer"), (Counts{1, 2, 3, 0, 0}));
+    EXPECT_EQ(book.view("lehrer", "d1", 0)->answer, "C");
+    EXPECT_EQ(book.view("lehrer", "d3", 0)->votes, 1); // stored before answers were: not known
+    EXPECT_EQ(book.view("lehrer", "d3", 0)->answer, "");
     EXPECT_EQ(vote("d1", "A", 0, "ABC").result, VoteResult::Already);
     EXPECT_EQ(vote("d2", "A", 0, "ABC").result, VoteResult::Accepted);
     EXPECT_EQ(book.view("lehrer", "x", 0)->answers, (std::vector<std::string>{"A", "B", "C"}));

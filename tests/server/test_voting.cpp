@@ -1,6 +1,8 @@
 // The audience side: voting rules, device cookies, concurrency, restarts and
 // requests that are too large or malformed.
+#include <algorithm>
 #include <atomic>
+#include <sqlite3.h>
 #include <thread>
 #include <vector>
 
@@ -291,6 +293,32 @@ TEST_F(Voting, RestartDuringAnOpenPollLosesNothing)
     EXPECT_EQ(vote(deviceCookie(100), "C", "abc"), 200);
     EXPECT_EQ(counts(), "10-10-11-0-0-");
     EXPECT_EQ(getText("/kv_user_exists.php?id=lehrer&pw=geheim"), "User exists");
+}
+
+TEST_F(Voting, DevicesOfAnEarlierDatabaseStayAndNewOnesKeepTheirAnswer)
+{
+    ASSERT_EQ(openPoll("&st=3&eid=1"), "Ready for Voting");
+    ASSERT_EQ(vote(deviceCookie(1), "B"), 200);
+    stopServer();
+    { // the device table as earlier versions made it, without answers
+        sqlite3 *db = nullptr;
+        ASSERT_EQ(sqlite3_open(m_dbPath.c_str(), &db), SQLITE_OK);
+        EXPECT_EQ(
+            sqlite3_exec(db, "ALTER TABLE devices DROP COLUMN answer; ALTER TABLE devices DROP COLUMN votes",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+        sqlite3_close(db);
+    }
+    startServer();
+    EXPECT_EQ(vote(deviceCookie(1), "A"), 409);
+    EXPECT_EQ(vote(deviceCookie(2), "C"), 200);
+    stopServer();
+    kv::server::Store store(m_dbPath, true);
+    std::vector<int> answers;
+    for (const auto &d : store.currentDevices())
+        answers.push_back(d.answer);
+    std::sort(answers.begin(), answers.end());
+    EXPECT_EQ(answers, (std::vector<int>{-1, 2}));
 }
 
 TEST_F(Voting, WaitRuleSurvivesARestart)
