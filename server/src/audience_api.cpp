@@ -109,15 +109,21 @@ bool AudienceApi::poll(RequestContext &ctx)
         return true;
     }
     JsonObject b;
-    b.addBool("ok", true).addText("id", *id).addBool("open", v->open);
-    if (v->open)
+    // The account's own spelling of the ID, which the page shows and sends from then on.
+    b.addBool("ok", true).addText("id", v->user).addBool("open", v->open);
+    if (v->open) {
         b.addNumber("pollId", v->pollId)
             .addNumber("layout", v->layout)
             .addTextArray("answers", v->answers)
             .addBool("needsCode", v->needsCode)
             .addBool("oneVote", v->oneVote)
-            .addBool("voted", v->voted)
-            .addNumber("waitSeconds", ceilSeconds(v->waitMs));
+            .addBool("voted", v->voted);
+        // This device's stored votes in the open poll: a page that lost a vote's reply, or was
+        // reloaded, tells from them that the vote counted.
+        if (v->votes > 0)
+            b.addText("answer", v->answer).addNumber("votes", v->votes);
+        b.addNumber("waitSeconds", ceilSeconds(v->waitMs));
+    }
     ctx.reply = jsonReply(200, b.str());
     return true;
 }
@@ -174,6 +180,7 @@ bool AudienceApi::vote(RequestContext &ctx)
                                     .addText("result", "counted")
                                     .addText("message", "Ihre Stimme wurde gezählt.")
                                     .addText("answer", d.answerName)
+                                    .addNumber("votes", d.votes)
                                     .addNumber("waitSeconds", next)
                                     .str();
     m_polls.store(ctx, false, std::move(d.change), jsonReply(200, counted));

@@ -295,6 +295,26 @@ TEST_F(Voting, RestartDuringAnOpenPollLosesNothing)
     EXPECT_EQ(getText("/kv_user_exists.php?id=lehrer&pw=geheim"), "User exists");
 }
 
+// What a page is told after a reload or a lost reply, and an ID typed in another letter case.
+TEST_F(Voting, ThePollTellsTheDeviceItsVotesAndTheAccountsSpelling)
+{
+    ASSERT_EQ(openPoll("&st=3"), "Ready for Voting");
+    HttpClient phone(port());
+    phone.cookie = deviceCookie(1);
+    HttpResponse r = phone.postJson("/api/vote", voteJson("b", "", "LEHRER"));
+    EXPECT_EQ(r.status, 200);
+    EXPECT_NE(r.body.find("\"answer\":\"B\",\"votes\":1,"), std::string::npos) << r.body;
+    r = phone.get("/api/poll?id=Lehrer");
+    EXPECT_NE(r.body.find("{\"ok\":true,\"id\":\"lehrer\","), std::string::npos) << r.body;
+    EXPECT_NE(r.body.find("\"voted\":false,\"answer\":\"B\",\"votes\":1,\"waitSeconds\":"), std::string::npos)
+        << r.body;
+    HttpClient other(port());
+    other.cookie = deviceCookie(2);
+    r = other.get("/api/poll?id=lehrer");
+    EXPECT_EQ(r.body.find("\"votes\""), std::string::npos) << r.body;
+    EXPECT_EQ(counts(), "0-1-0-0-0-");
+}
+
 TEST_F(Voting, DevicesOfAnEarlierDatabaseStayAndNewOnesKeepTheirAnswer)
 {
     ASSERT_EQ(openPoll("&st=3&eid=1"), "Ready for Voting");
