@@ -10,40 +10,55 @@ const std::string &audiencePage()
 <html lang="de">
 <head>
 <meta charset="utf-8">
-<meta name="viewport" content="width=device-width, initial-scale=1">
+<meta name="viewport" content="width=device-width, initial-scale=1, interactive-widget=resizes-content">
+<meta name="color-scheme" content="light dark">
 <title>Kelvora – Abstimmen</title>
 <style>
 *{box-sizing:border-box}
-body{margin:0;font:18px/1.4 system-ui,-apple-system,"Segoe UI",Roboto,sans-serif;background:#f3f5f8;color:#1d2430}
+:root{color-scheme:light dark;--bg:#f3f5f8;--fg:#1d2430;--soft:#4a5566;--field:#fff;--edge:#7a8699;--blue:#2b6cd4;
+--on-blue:#fff;--link:#1f5bbd;--bad:#b3261e;--box:#e4e9f1;--ok-bg:#d8f3df;--ok:#0f5a26;--err-bg:#fbe0e0;--err:#8a1717;
+--wait-bg:#fff3cd;--wait:#6b4e00}
+/* The same contrast in the dark: text at least 4.5:1, field borders and focus rings 3:1. */
+@media (prefers-color-scheme:dark){:root{--bg:#14181f;--fg:#e6e9ef;--soft:#b3bccb;--field:#1e242e;--edge:#8d99ab;
+--blue:#7aa7f0;--on-blue:#0b1220;--link:#8fb8ff;--bad:#ff8a80;--box:#262d39;--ok-bg:#123821;--ok:#b9f0c8;
+--err-bg:#4a1717;--err:#ffd4d0;--wait-bg:#3b2f08;--wait:#ffe7a0}}
+body{margin:0;font:18px/1.4 system-ui,-apple-system,"Segoe UI",Roboto,sans-serif;background:var(--bg);color:var(--fg)}
 main{max-width:32rem;margin:0 auto;padding:1rem}
-h1{font-size:1.3rem;margin:.4rem 0 1rem;overflow-wrap:anywhere}
+h1{font-size:1.3rem;margin:.4rem 0 1rem}
 h1:focus{outline:none}
+/* The ID on a line of its own, broken inside a word only when the word is longer than the line. */
+#who{display:block;overflow-wrap:break-word}
 label{display:block;font-weight:600;margin:.8rem 0 .3rem}
 /* The hint stays readable while typing, which a placeholder would not (and it would be cut off
    on a narrow phone). */
-.hint{margin:-.1rem 0 .4rem;font-size:.9rem;color:#4a5566}
-input{width:100%;font:inherit;font-size:1.2rem;padding:.7rem;border:2px solid #7a8699;border-radius:.6rem;background:#fff;color:#1d2430}
+.hint{margin:-.1rem 0 .4rem;font-size:.9rem;color:var(--soft)}
+input{width:100%;font:inherit;font-size:1.2rem;padding:.7rem;border:2px solid var(--edge);border-radius:.6rem;background:var(--field);color:var(--fg)}
 /* A clear ring on whatever has the keyboard focus, on light and on blue backgrounds alike. */
-input:focus,button:focus-visible{outline:3px solid #1d2430;outline-offset:2px}
-input:focus{border-color:#2b6cd4}
-input[aria-invalid=true]{border-color:#b3261e}
+input:focus,button:focus-visible{outline:3px solid var(--fg);outline-offset:2px}
+input:focus{border-color:var(--blue)}
+input[aria-invalid=true]{border-color:var(--bad)}
 button{font:inherit;cursor:pointer;border:0;border-radius:.8rem}
-.primary{width:100%;margin-top:.8rem;padding:.8rem;background:#2b6cd4;color:#fff;font-weight:600}
-#answers{display:grid;grid-template-columns:1fr 1fr;gap:.8rem;margin-top:1rem}
-#answers button{min-height:5.5rem;font-size:2.2rem;font-weight:700;background:#fff;color:#1d2430;border:3px solid #2b6cd4}
+.primary{width:100%;margin-top:.8rem;padding:.8rem;background:var(--blue);color:var(--on-blue);font-weight:600}
+/* Two buttons a row; where two "Nein" no longer fit side by side (a narrow phone, or zoomed in),
+   one a row, so that the text keeps the size the reader zoomed to. */
+#answers{display:grid;grid-template-columns:repeat(2,minmax(0,1fr));gap:.8rem;margin-top:1rem}
+#answers button{min-height:5.5rem;min-width:0;padding:.3rem;font-size:2.2rem;font-weight:700;overflow-wrap:anywhere;background:var(--field);color:var(--fg);border:3px solid var(--blue)}
 #answers button.wide{grid-column:span 2}
+@media (max-width:18.5rem){#answers{grid-template-columns:minmax(0,1fr)}#answers button.wide{grid-column:auto}}
 #answers button:disabled{opacity:.45;cursor:default}
-#answers button.chosen{background:#2b6cd4;color:#fff;opacity:1}
-#msg{margin-top:1rem;padding:.8rem;border-radius:.6rem;background:#e4e9f1;min-height:1.4em}
+#answers button.chosen{background:var(--blue);color:var(--on-blue);opacity:1}
+/* A short view (a phone with its keyboard open) keeps the buttons and the message in sight. */
+@media (max-height:28rem){#answers button{min-height:3.2rem}#answers{gap:.5rem;margin-top:.6rem}}
+#msg{margin-top:1rem;padding:.8rem;border-radius:.6rem;background:var(--box);min-height:1.4em;overflow-wrap:break-word;hyphens:auto}
 /* Empty, the message box takes no room but stays in the page: a live region that was
    not displayed is not announced when its text arrives. */
 #msg:empty{min-height:0;padding:0;margin:0;background:none}
-#msg.ok{background:#d8f3df;color:#0f5a26}
-#msg.err{background:#fbe0e0;color:#8a1717}
-#msg.wait{background:#fff3cd;color:#6b4e00}
-.bar{display:flex;justify-content:space-between;align-items:center;gap:.5rem;margin:.4rem 0 1rem}
-.bar h1{margin:0;min-width:0}
-.link{flex:none;min-height:2.75rem;background:none;color:#1f5bbd;text-decoration:underline;padding:.5rem .3rem}
+#msg.ok{background:var(--ok-bg);color:var(--ok)}
+#msg.err{background:var(--err-bg);color:var(--err)}
+#msg.wait{background:var(--wait-bg);color:var(--wait)}
+.bar{display:flex;flex-wrap:wrap;justify-content:space-between;align-items:flex-start;gap:.2rem .5rem;margin:.4rem 0 1rem}
+.bar h1{margin:0;flex:1 1 10rem;min-width:0}
+.link{flex:none;min-height:2.75rem;background:none;color:var(--link);text-decoration:underline;padding:.5rem .3rem}
 .hidden{display:none}
 </style>
 </head>
@@ -59,7 +74,7 @@ button{font:inherit;cursor:pointer;border:0;border-radius:.8rem}
 </form>
 </div>
 <div id="poll" class="hidden">
-<div class="bar"><h1 id="title" tabindex="-1">ID: </h1><button class="link" id="change" type="button">ID ändern</button></div>
+<div class="bar"><h1 id="title" tabindex="-1">ID: <span id="who"></span></h1><button class="link" id="change" type="button">ID ändern</button></div>
 <div id="codeRow" class="hidden">
 <label for="code">Sitzungscode</label>
 <input id="code" name="code" autocomplete="off" autocapitalize="off" spellcheck="false" maxlength="64">
@@ -72,15 +87,34 @@ button{font:inherit;cursor:pointer;border:0;border-radius:.8rem}
 "use strict";
 (function(){
 var $=function(i){return document.getElementById(i)};
-var id="",poll=null,timer=null,countdown=null,waitUntil=0,votedPoll=-1,busy=false;
-// A quiet message changes the text on screen without a screen reader reading it out: the
-// countdown would otherwise be announced every second. The same message again (each refresh
-// while no poll is open, each retry without a connection) is left alone, so it is read out once.
-function say(t,k,quiet){
-  var m=$("msg");t=t||"";k=k||"";
+// Every request gives up after a while: on a crowded WLAN a reply can be lost for good, and a
+// page that waited for it would keep its buttons locked. A vote without a reply is followed by
+// one question to the server, so that the student hears within 15 s what became of it.
+var DEADLINE=8000,CHECK=4000;
+var id="",gen=0,asked=0,shown=0,poll=null,timer=null,countdown=null,waitUntil=0;
+// This device in the open poll, as the server last told: its stored votes and last answer;
+// `locked`: the device has used its one vote, which may not be stored yet.
+var votes=0,answer="",locked=false;
+// The vote on its way, and a vote whose fate is not known yet: {poll, before}. The server's
+// count of this device's votes tells later whether it counted.
+var sending=null,unsure=null;
+// A note (a vote's refusal, a connection problem) stays until something replaces it; without
+// one the message says where the device stands, and each refresh may say it anew.
+var note="";
+// Every message is read out once. The same message again (each refresh while no poll is open,
+// each retry without a connection) is left alone; one that differs from the last only in its
+// seconds is a tick of the countdown, changed on screen with the live region off, as it would
+// otherwise be announced every second.
+function say(t,k){
+  var m=$("msg"),tick=function(s){return s.replace(/\d+ Sekunden?/g,"#")};t=t||"";k=k||"";
   if(m.textContent===t&&m.className===k)return;
+  var quiet=m.className===k&&tick(m.textContent)===tick(t);
   m.setAttribute("aria-live",quiet?"off":"polite");m.textContent=t;m.className=k;
+  if(t&&!quiet)keep();
 }
+// The message is kept in sight when it changes, also on a phone with its keyboard open.
+function keep(){if($("msg").textContent)$("msg").scrollIntoView({block:"nearest"})}
+function tell(t,k,kind){note=kind;say(t,k)}
 function invalid(i,bad){if(bad)$(i).setAttribute("aria-invalid","true");else $(i).removeAttribute("aria-invalid")}
 function show(s){
   // Entering the poll hides the form that had the focus: hand it on to the heading instead of
@@ -90,85 +124,127 @@ function show(s){
   if(moveFocus)$("title").focus();
 }
 function schedule(ms){clearTimeout(timer);timer=setTimeout(load,ms)}
+function request(url,opt,ms){
+  var c=new AbortController(),t=setTimeout(function(){c.abort()},ms);
+  opt.signal=c.signal;opt.cache="no-store";opt.credentials="same-origin";
+  return fetch(url,opt).then(function(r){return r.json().then(function(j){return{s:r.status,j:j}})})
+    .finally(function(){clearTimeout(t)});
+}
+function ask(ms){return request("/api/poll?id="+encodeURIComponent(id),{},ms)}
+function done(){return !!poll&&poll.oneVote&&(votes>0||locked)}
 function enable(){
-  var wait=Date.now()<waitUntil,done=poll&&poll.oneVote&&votedPoll===poll.pollId;
+  var off=!poll||!poll.open||!!sending||Date.now()<waitUntil||done();
   var bs=$("answers").querySelectorAll("button");
-  for(var i=0;i<bs.length;i++)bs[i].disabled=busy||wait||done;
+  for(var i=0;i<bs.length;i++){bs[i].disabled=off;bs[i].classList.toggle("chosen",votes>0&&bs[i].getAttribute("data-answer")===answer)}
   // Once this device has voted for good, the code field has nothing more to do.
-  if(done)$("codeRow").classList.add("hidden");
+  $("codeRow").classList.toggle("hidden",!(poll&&poll.open&&poll.needsCode)||done());
 }
-function startWait(sec,prefix){
+// Where the device stands: its counted vote, the wait before the next one, or what to do.
+function standing(){
+  if(note)return;
+  if(!poll.open){say("Zurzeit ist keine Abstimmung geöffnet. Diese Seite prüft das selbst weiter.","wait");return}
+  var left=Math.ceil((waitUntil-Date.now())/1000),mine=votes>0?"Ihre Stimme"+(answer?" ("+answer+")":"")+" wurde gezählt.":"";
+  if(left>0)say((mine?mine+" ":"")+"Bitte warten Sie noch "+left+(left===1?" Sekunde.":" Sekunden."),mine?"ok":"wait");
+  else if(mine)say(poll.oneVote?mine:mine+" Sie können wieder abstimmen – jede weitere Stimme wird zusätzlich gezählt.","ok");
+  else if(locked)say("Von diesem Gerät wurde in dieser Abstimmung bereits abgestimmt.","ok");
+  else if(countdown===false)say("Sie können jetzt abstimmen.","");
+  else say(poll.needsCode?"Bitte Sitzungscode eingeben und eine Antwort wählen.":"Bitte wählen Sie eine Antwort.","");
+}
+function startWait(sec){
   waitUntil=Date.now()+sec*1000;clearInterval(countdown);
-  function tick(){
-    var left=Math.ceil((waitUntil-Date.now())/1000);
-    if(left<=0){clearInterval(countdown);countdown=null;enable();
-      if(prefix)say(prefix+" Sie können wieder abstimmen.","ok");else say("Sie können jetzt abstimmen.","");return}
-    say((prefix?prefix+" ":"")+"Bitte warten Sie noch "+left+(left===1?" Sekunde.":" Sekunden."),prefix?"ok":"wait",!first);
-    first=false;
-  }
-  var first=true;tick();countdown=setInterval(tick,1000);enable();
+  countdown=setInterval(function(){
+    if(Date.now()>=waitUntil){clearInterval(countdown);countdown=false;enable()}standing();
+  },1000);
+  standing();enable();
 }
+function fresh(){clearInterval(countdown);countdown=null;waitUntil=0;votes=0;answer="";locked=false;unsure=null;note="";sending=null}
 function render(p){
-  var box=$("answers");
-  if(!poll||!p.open||poll.pollId!==p.pollId||box.children.length===0){
-    box.textContent="";
-    if(p.open)p.answers.forEach(function(a){
-      var b=document.createElement("button");b.type="button";b.textContent=a;b.setAttribute("data-answer",a);
-      if(p.answers.length%2===1&&a===p.answers[p.answers.length-1])b.className="wide";
-      b.addEventListener("click",function(){vote(a,b)});box.appendChild(b);
-    });
+  var box=$("answers");box.textContent="";
+  if(p.open)p.answers.forEach(function(a,i){
+    var b=document.createElement("button");b.type="button";b.textContent=a;b.setAttribute("data-answer",a);
+    if(p.answers.length%2===1&&i===p.answers.length-1)b.className="wide";
+    b.addEventListener("click",function(){vote(a)});box.appendChild(b);
+  });
+}
+// A reply to /api/poll. `checked`: it answers the question whether the vote `checked` counted.
+function got(x,checked){
+  var j=x.j;
+  if(x.s===404){gen++;id="";poll=null;fresh();show("start");tell("Diese ID ist nicht bekannt. Bitte prüfen Sie die Eingabe.","err","id");invalid("id",true);$("id").focus();return}
+  if(!j.ok){tell(j.message||"Unerwartete Antwort des Servers.","err","server");enable();schedule(5000);return}
+  if(note==="server"||note==="conn")note="";
+  // From now on the page uses the account's own spelling of the ID.
+  if(j.id&&j.id!==id){id=j.id;history.replaceState(null,"","/?id="+encodeURIComponent(id))}
+  show("poll");$("who").textContent=j.id||id;
+  var same=poll&&poll.open===j.open&&poll.pollId===j.pollId;
+  // A new poll starts afresh: no wait, no countdown, no message of the one before.
+  if(!same){fresh();render(j)}
+  poll=j;
+  if(j.open){
+    if(j.voted)locked=true;
+    if((j.votes||0)>=votes){votes=j.votes||0;answer=j.answer||answer}
+    if(unsure&&unsure.poll===j.pollId&&votes>unsure.before){unsure=null;note=""}
+    else if(checked&&unsure===checked)tell("Ihre Stimme wurde nicht gezählt – bitte erneut versuchen.","err","vote");
+    if(j.waitSeconds>0&&!countdown)startWait(j.waitSeconds);
   }
-  $("codeRow").classList.toggle("hidden",!(p.open&&p.needsCode));
+  standing();enable();schedule(j.open?4000:2500);
 }
 function load(){
   if(!id)return;
-  fetch("/api/poll?id="+encodeURIComponent(id),{cache:"no-store",credentials:"same-origin"})
-  .then(function(r){return r.json().then(function(j){return{s:r.status,j:j}})})
-  .then(function(x){
-    var j=x.j;
-    if(x.s===404){show("start");say("Diese ID ist nicht bekannt. Bitte prüfen Sie die Eingabe.","err");id="";invalid("id",true);$("id").focus();return}
-    if(!j.ok){say(j.message||"Unerwartete Antwort des Servers.","err");schedule(5000);return}
-    show("poll");$("title").textContent="ID: "+j.id;
-    var fresh=!poll||poll.pollId!==j.pollId||poll.open!==j.open;
-    render(j);poll=j;
-    if(!j.open){say("Zurzeit ist keine Abstimmung geöffnet. Diese Seite prüft das selbst weiter.","wait")}
-    else if(j.voted){votedPoll=j.pollId;if(fresh)say("Von diesem Gerät wurde in dieser Abstimmung bereits abgestimmt.","ok")}
-    else if(j.waitSeconds>0){if(!countdown)startWait(j.waitSeconds,"")}
-    else if(fresh){say(j.needsCode?"Bitte Sitzungscode eingeben und eine Antwort wählen.":"Bitte wählen Sie eine Antwort.","")}
-    enable();schedule(j.open?4000:2500);
-  })
-  .catch(function(){say("Keine Verbindung zum Server. Es wird weiter versucht …","err");schedule(4000)});
+  var g=gen,n=++asked;
+  ask(DEADLINE).then(function(x){if(g===gen&&n>shown){shown=n;got(x)}},function(){
+    if(g!==gen||n<shown)return;
+    if(!note)tell("Keine Verbindung zum Server. Es wird weiter versucht …","err","conn");
+    schedule(3000);
+  });
 }
-function vote(a,b){
-  if(busy)return;busy=true;enable();say("Ihre Stimme wird gesendet …","");
-  fetch("/api/vote",{method:"POST",cache:"no-store",credentials:"same-origin",headers:{"Content-Type":"application/json"},
-    body:JSON.stringify({id:id,answer:a,code:$("code").value})})
-  .then(function(r){return r.json()})
-  .then(function(j){
-    busy=false;
-    if(j.ok){
-      var bs=$("answers").querySelectorAll("button");for(var i=0;i<bs.length;i++)bs[i].classList.toggle("chosen",bs[i]===b);
-      var text="Antwort "+j.answer+": "+j.message;
-      if(poll&&poll.oneVote){votedPoll=poll.pollId;say(text,"ok")}
-      else if(j.waitSeconds>0)startWait(j.waitSeconds,text);else say(text,"ok");
-    }else if(j.result==="wait"){startWait(j.waitSeconds||1,"")}
-    else if(j.result==="already"){if(poll)votedPoll=poll.pollId;say(j.message,"ok")}
-    else if(j.result==="code"){$("codeRow").classList.remove("hidden");invalid("code",true);$("code").focus();say(j.message,"err")}
-    else{say(j.message||"Die Stimme wurde nicht gezählt.","err");if(j.result==="closed"||j.result==="answer")load()}
-    enable();
-  })
-  .catch(function(){busy=false;enable();say("Keine Verbindung zum Server. Ihre Stimme wurde nicht gezählt – bitte erneut versuchen.","err")});
+function vote(a){
+  if(sending||!poll||!poll.open)return;
+  var v=sending={poll:poll.pollId,before:votes},g=gen;
+  tell("Ihre Stimme wird gesendet …","","send");enable();
+  request("/api/vote",{method:"POST",headers:{"Content-Type":"application/json"},
+    body:JSON.stringify({id:id,answer:a,code:$("code").value})},DEADLINE)
+  .then(function(x){if(sending===v){sending=null;counted(v,x.j)}},function(){if(sending===v)check(v,g)});
+}
+// The vote's own reply.
+function counted(v,j){
+  note="";
+  if(j.ok){
+    unsure=null;votes=j.votes||v.before+1;answer=j.answer;
+    if(!poll.oneVote&&j.waitSeconds>0)startWait(j.waitSeconds);
+  }else if(j.result==="wait"||j.result==="already"){
+    // This device has voted in this poll: once the server's count shows it, the page says so.
+    if(j.result==="wait")startWait(j.waitSeconds||1);else locked=true;
+    unsure=unsure||v;load();
+  }else if(j.result==="code"){$("codeRow").classList.remove("hidden");invalid("code",true);$("code").focus();tell(j.message,"err","vote")}
+  else{tell(j.message||"Ihre Stimme wurde nicht gezählt – bitte erneut versuchen.","err","vote");if(j.result==="closed"||j.result==="answer")load()}
+  standing();enable();
+}
+// The vote had no reply in time, or its connection broke: ask whether it counted.
+function check(v,g){
+  unsure=v;
+  ask(CHECK).then(function(x){
+    if(sending!==v)return;sending=null;
+    if(g===gen){shown=++asked;got(x,v)}
+  },function(){
+    if(sending!==v)return;sending=null;
+    tell("Keine Antwort vom Server – Ihre Stimme ist nicht bestätigt. Bitte erneut versuchen.","err","vote");
+    enable();schedule(3000);
+  });
 }
 $("startForm").addEventListener("submit",function(e){
   e.preventDefault();var v=$("id").value.trim();
   if(!v){say("Bitte geben Sie die ID ein.","err");return}
-  id=v;poll=null;$("answers").textContent="";say("","");
+  gen++;id=v;poll=null;fresh();$("answers").textContent="";say("","");
   history.replaceState(null,"","/?id="+encodeURIComponent(id));load();
 });
 $("id").addEventListener("input",function(){invalid("id",false)});
 $("code").addEventListener("input",function(){invalid("code",false)});
-$("change").addEventListener("click",function(){clearTimeout(timer);id="";poll=null;show("start");say("","");$("id").focus()});
+// Replies still on their way for the ID left behind are ignored from here on (gen).
+$("change").addEventListener("click",function(){gen++;clearTimeout(timer);id="";poll=null;fresh();show("start");say("","");$("id").focus()});
 document.addEventListener("visibilitychange",function(){if(!document.hidden&&id)load()});
+// The keyboard opening shrinks the view: the message stays in it. (Only then: a reader who zooms
+// in with two fingers is not pulled back to the message.)
+if(window.visualViewport)visualViewport.addEventListener("resize",function(){if(document.activeElement.tagName==="INPUT")keep()});
 var q=new URLSearchParams(location.search).get("id");
 if(q){$("id").value=q;id=q.trim();load()}else{$("id").focus()}
 })();

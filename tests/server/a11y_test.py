@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Accessibility check of the audience page: axe-core in a real headless Chromium
-(driven like browser_test.py, standard library only), at a phone and at a desktop
-width, in every state the page can be in. Any WCAG 2.0/2.1 A or AA violation fails.
+(page_driver.py, standard library only), on a phone in the light and the dark
+scheme, on a phone at 200 % zoom and at a desktop width, in every state the page
+can be in. Any WCAG 2.0/2.1 A or AA violation fails.
 
 Usage: a11y_test.py PATH/TO/kelvora-server WORK_FOLDER
 
@@ -19,7 +20,7 @@ import tempfile
 import traceback
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree from the import below
-import browser_test as bt  # noqa: E402
+import page_driver as bt  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PACKAGE = os.path.join(HERE, "a11y")
@@ -29,9 +30,11 @@ TAGS = ["wcag2a", "wcag2aa", "wcag21a", "wcag21aa"]
 VOTE_INTERVAL_MS = 120000
 
 VIEWPORTS = [
-    # name, width, height, mobile (phone viewport rules and touch)
-    ("phone", 390, 844, True),
-    ("desktop", 1280, 800, False),
+    # name, width, height (device pixels), mobile (phone viewport rules and touch), zoom, dark scheme
+    ("phone", 390, 844, True, 1, False),
+    ("phone-dark", 390, 844, True, 1, True),
+    ("phone-zoom200", 390, 844, True, 2, False),
+    ("desktop", 1280, 800, False, 1, False),
 ]
 
 
@@ -66,17 +69,6 @@ def install_axe(work):
 LONG_ID = ("LehrstuhlFuerTheoretischeElektrotechnikUndSystemdynamik" + "0123456789")[:64]
 
 
-class Server(bt.Server):
-    """The browser test's server, started with a long vote interval, with the demo account and
-    one with a long ID."""
-
-    def __init__(self, binary, folder):
-        for user in ("demo", LONG_ID):
-            subprocess.run([binary, "--db", os.path.join(folder, "polls.db"), "--add-user", user],
-                           input=bt.PASSWORD + "\n", text=True, check=True, stdout=subprocess.DEVNULL)
-        super().__init__(binary, folder, vote_interval_ms=VOTE_INTERVAL_MS)
-
-
 class Audit:
     """Runs axe on the page as it stands and collects what it finds."""
 
@@ -85,12 +77,6 @@ class Audit:
         self.axe_source = axe_source
         self.shots = shots
         self.problems = []
-
-    def viewport(self, width, height, mobile):
-        self.browser.cmd("POST", "/goog/cdp/execute", {"cmd": "Emulation.setDeviceMetricsOverride", "params": {
-            "width": width, "height": height, "deviceScaleFactor": 1, "mobile": mobile}})
-        self.browser.cmd("POST", "/goog/cdp/execute", {"cmd": "Emulation.setTouchEmulationEnabled", "params": {
-            "enabled": mobile}})
 
     def axe(self):
         """axe.run over the whole document with the A and AA rules; returns its result."""
@@ -113,7 +99,7 @@ class Audit:
         name = f"{label}-{state}"
         self.browser.screenshot(os.path.join(self.shots, name + ".png"))
         result = self.axe()
-        for problem in self.browser.js(PAGE_CHECKS):
+        for problem in self.browser.js(PAGE_CHECKS) + self.browser.layout_faults():
             self.problems.append(f"{name}: {problem}")
         # Proof that axe really looked at the page: rules ran and found things to pass.
         passed = {rule["id"] for rule in result["passes"]}
@@ -134,8 +120,9 @@ class Audit:
 
 
 # What axe leaves out, measured in the page: the message box stays a live region in the
-# page even while empty; nothing needs sideways scrolling (reflow); the border of each text
-# field stands out from its background by at least 3:1 (contrast of controls).
+# page even while empty; the border of each text field stands out from its background by at
+# least 3:1 (contrast of controls). Reflow (no sideways scrolling) is the layout check of
+# page_driver.
 PAGE_CHECKS = """
 function lum(c){var m=c.match(/[\\d.]+/g).map(Number);
   var f=function(v){v/=255;return v<=0.03928?v/12.92:Math.pow((v+0.055)/1.055,2.4)};
@@ -144,8 +131,6 @@ function ratio(a,b){var x=lum(a),y=lum(b);return (Math.max(x,y)+0.05)/(Math.min(
 var out=[],msg=document.getElementById('msg'),st=getComputedStyle(msg);
 if(st.display==='none'||st.visibility==='hidden')out.push('the message box is not displayed');
 if(msg.getAttribute('role')!=='status')out.push('the message box is not a status region');
-var de=document.documentElement;
-if(de.scrollWidth>de.clientWidth)out.push('sideways scrolling: '+de.scrollWidth+' > '+de.clientWidth);
 var bg=getComputedStyle(document.body).backgroundColor;
 document.querySelectorAll('input').forEach(function(i){
   if(i.offsetParent===null||document.activeElement===i)return;
@@ -207,7 +192,19 @@ def check(audit, label, what, ok):
         audit.problems.append(f"{label}: {what}")
 
 
-def walk_states(server, browser, audit, label):
+def left_alone(b, refreshes=2):
+    """Whether the message stays as it is (not even read out again) while the page asks the
+    server `refreshes` times."""
+    b.js("window.kvChanges=0;new MutationObserver(function(){window.kvChanges++})"
+         ".observe(document.getElementById('msg'),{childList:true,characterData:true,subtree:true,attributes:true});")
+    b.count_replies()
+    for n in range(1, refreshes + 1):
+        b.refresh_now()
+        bt.until(f"refresh {n}", lambda: b.replies() >= n)
+    return b.js("return window.kvChanges") == 0
+
+
+def walk_states(server, relay, browser, audit, label):
     """Takes the page through each of its states and audits it in each."""
     b = browser
     # The start form, as reached through the plain address.
@@ -238,15 +235,10 @@ def walk_states(server, browser, audit, label):
     check(audit, label, "focus on the heading of the poll", focused(b) == "title")
     audit.check(label, "no-poll")
     # The page keeps asking the server; the unchanged note must not be read out again each time.
-    b.js("window.kvChanges=0;new MutationObserver(function(){window.kvChanges++})"
-         ".observe(document.getElementById('msg'),{childList:true,characterData:true,subtree:true,attributes:true});"
-         "window.kvFetches=0;var f=window.fetch;window.fetch=function(){var p=f.apply(this,arguments);"
-         "p.then(function(){window.kvFetches++},function(){});return p}")
-    bt.until("two refreshes", lambda: b.js("return window.kvFetches") >= 2, timeout=10)
-    check(audit, label, "the unchanged note is left alone", b.js("return window.kvChanges") == 0)
+    check(audit, label, "the unchanged note is left alone", left_alone(b))
 
     # The longest ID wraps inside the heading.
-    b.go(server.base + "/?id=" + LONG_ID)
+    b.go(server.page(LONG_ID))
     bt.until("closed note for the long ID", lambda: "keine Abstimmung" in b.message())
     audit.check(label, "long-id")
 
@@ -259,7 +251,7 @@ def walk_states(server, browser, audit, label):
     audit.problems += [f"{label}-poll-open: {f}" for f in keyboard_walk(b)]
 
     # The vote is counted, and the device has to wait before the next one.
-    b.click('#answers button[data-answer="B"]')
+    b.answer("B")
     bt.until("confirmation", lambda: "gezählt" in b.message() and "warten" in b.message())
     assert server.counts() == "0-1-0-0-0-", server.counts()
     check(audit, label, "the confirmation is announced",
@@ -271,11 +263,32 @@ def walk_states(server, browser, audit, label):
     check(audit, label, "the countdown ticks quietly",
           b.js("return document.getElementById('msg').getAttribute('aria-live')") == "off")
 
-    # Coming back during the wait: the page tells the device to wait.
+    # Coming back during the wait: the page shows the vote and how long to wait.
     b.go(server.base + "/?id=demo")
-    bt.until("wait note", lambda: "Bitte warten Sie noch" in b.message() and message_class(b) == "wait")
+    bt.until("vote and wait", lambda: b.message().startswith("Ihre Stimme (B) wurde gezählt. Bitte warten Sie noch"))
     assert b.enabled_answers() == []
-    audit.check(label, "refused-wait")
+    audit.check(label, "reload-during-wait")
+
+    # Through a relay that loses the vote's reply: the page asks and reports the vote.
+    server.open_poll("&st=5")
+    b.go(relay.base + "/?id=demo")
+    bt.until("five answers", lambda: len(b.enabled_answers()) == 5)
+    relay.lose = "reply"
+    b.answer("E")
+    bt.until("vote reported", lambda: b.message().startswith("Ihre Stimme (E) wurde gezählt."))
+    relay.lose = None
+    audit.check(label, "reply-lost-vote-counted")
+
+    # The relay loses the vote itself: not counted, and the refreshes leave that message alone.
+    server.open_poll("&st=3&eid=1")
+    b.refresh_now()
+    bt.until("three answers", lambda: b.enabled_answers() == ["A", "B", "C"])
+    relay.lose = "request"
+    b.answer("A")
+    bt.until("not counted", lambda: "nicht gezählt" in b.message() and message_class(b) == "err")
+    relay.lose = None
+    audit.check(label, "vote-lost-not-counted")
+    check(audit, label, "refreshes leave the vote's result alone", left_alone(b))
 
     # A poll with a session code and one vote per device.
     server.open_poll("&st=9&sid=H%F6rsaal1&eid=1")
@@ -287,7 +300,7 @@ def walk_states(server, browser, audit, label):
     audit.problems += [f"{label}-code-asked: {f}" for f in keyboard_walk(b)]
 
     b.type("#code", "falsch")
-    b.click('#answers button[data-answer="Ja"]')
+    b.answer("Ja")
     bt.until("code refused", lambda: message_class(b) == "err" and "Sitzungscode" in b.message())
     check(audit, label, "focus on the code field", focused(b) == "code")
     check(audit, label, "code field marked invalid",
@@ -298,22 +311,29 @@ def walk_states(server, browser, audit, label):
     b.type("#code", "hörsaal1")
     check(audit, label, "typing clears the invalid mark",
           b.js("return document.getElementById('code').hasAttribute('aria-invalid')") is False)
-    b.click('#answers button[data-answer="Nein"]')
+    b.answer("Nein")
     bt.until("confirmation", lambda: "gezählt" in b.message())
     assert server.counts() == "0-1-0-0-0-", server.counts()
     check(audit, label, "no code field once the one vote is cast", not b.visible("#code"))
     audit.check(label, "vote-counted-once")
 
     b.go(server.base + "/?id=demo")
-    bt.until("already-voted note", lambda: "bereits abgestimmt" in b.message())
+    bt.until("the vote after a reload", lambda: b.message() == "Ihre Stimme (Nein) wurde gezählt.")
     assert b.enabled_answers() == []
-    audit.check(label, "refused-already-voted")
+    audit.check(label, "reload-shows-vote")
 
-    # The server is gone: the page says so.
+    # The server is gone: the page says so, and a vote then is not confirmed.
+    server.open_poll("&st=2")
+    b.refresh_now()
+    bt.until("two answers", lambda: b.enabled_answers() == ["A", "B"])
     server.stop()
-    b.js("document.dispatchEvent(new Event('visibilitychange'))")
+    b.refresh_now()
     bt.until("no-connection note", lambda: "Keine Verbindung" in b.message())
     audit.check(label, "no-connection")
+    b.answer("A")
+    bt.until("not confirmed", lambda: "nicht bestätigt" in b.message())
+    check(audit, label, "the answers stay open for another try", b.enabled_answers() == ["A", "B"])
+    audit.check(label, "vote-not-confirmed")
 
 
 def check_that_axe_finds_faults(server, browser, audit):
@@ -334,9 +354,9 @@ def main():
         return 2
     binary = os.path.abspath(sys.argv[1])
     work = os.path.abspath(sys.argv[2])
-    missing = [p for p in ("chromium", "chromedriver") if shutil.which(p) is None]
-    if missing:
-        print("FAILED: not installed: " + ", ".join(missing) + " (scripts/deps.sh test installs them)")
+    problem = bt.missing_browser()
+    if problem:
+        print("FAILED: " + problem)
         return 1
     with open(install_axe(work), encoding="utf-8") as f:
         axe_source = f.read()
@@ -348,21 +368,24 @@ def main():
         browser = bt.Browser(folder)
         audit = Audit(browser, axe_source, shots)
         try:
-            cases = [(f"states_at_{label}_width", label, w, h, mobile) for label, w, h, mobile in VIEWPORTS]
-            cases.append(("axe_finds_planted_faults", None, 1280, 800, False))
-            for index, (name, label, width, height, mobile) in enumerate(cases):
+            cases = [(f"states_at_{v[0]}", v) for v in VIEWPORTS]
+            cases.append(("axe_finds_planted_faults", None))
+            for index, (name, viewport) in enumerate(cases):
                 # A server of its own for each case: fresh devices, and it may be stopped.
                 server_folder = os.path.join(folder, f"server{index}")
                 os.makedirs(server_folder)
-                server = Server(binary, server_folder)
+                server = bt.Server(binary, server_folder, vote_interval_ms=VOTE_INTERVAL_MS, users=(LONG_ID,))
+                relay = bt.Relay(server.port)
                 before = len(audit.problems)
                 try:
-                    audit.viewport(width, height, mobile)
-                    if label:
-                        walk_states(server, browser, audit, label)
+                    if viewport:
+                        label, width, height, mobile, zoom, dark = viewport
+                        browser.view(width, height, mobile=mobile, zoom=zoom, dark=dark)
+                        walk_states(server, relay, browser, audit, label)
                         if len(audit.problems) > before:
                             raise AssertionError("violations:\n" + "\n".join(audit.problems[before:]))
                     else:
+                        browser.view(1280, 800, mobile=False)
                         check_that_axe_finds_faults(server, browser, audit)
                     print("PASS", name, flush=True)
                     passed += 1
@@ -371,6 +394,7 @@ def main():
                     traceback.print_exc()
                     failed += 1
                 finally:
+                    relay.close()
                     server.stop()
         finally:
             browser.close()

@@ -13,7 +13,8 @@ import tempfile
 import traceback
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "server"))
-from browser_test import Browser, Server, until  # noqa: E402
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree from the import below
+from page_driver import Browser, Server, until  # noqa: E402
 
 
 def main():
