@@ -118,6 +118,16 @@ if command -v xdg-mime >/dev/null; then
 fi
 
 # ---- the installed server --------------------------------------------------------------------------
+# This machine has every library installed for the build; a clean one gets only what Depends names.
+say "server: Depends names the package of each shared library it links"
+server_depends=$(dpkg-deb -f "$server_deb" Depends)
+depends_names=" $(sed 's/ ([^)]*)//g; s/[,|]/ /g' <<<"$server_depends") "
+for lib in $(objdump -p /usr/bin/kelvora-server | awk '$1 == "NEEDED" {print $2}'); do
+  pkg=$(dpkg -S "*/$lib" 2>/dev/null | head -1 | cut -d: -f1 || true)
+  [ -n "$pkg" ] || fail "no package holds $lib"
+  [[ "$depends_names" == *" $pkg "* ]] || fail "$lib ($pkg) is not in the server's Depends: $server_depends"
+done
+
 say "server: user, state folder, unit"
 getent passwd kelvora-server >/dev/null || fail "no user kelvora-server"
 [ "$(stat -c %U /var/lib/kelvora-server)" = kelvora-server ] || fail "/var/lib/kelvora-server is not the server's"
