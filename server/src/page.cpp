@@ -157,7 +157,9 @@ function startWait(sec){
   },1000);
   standing();enable();
 }
-function fresh(){clearInterval(countdown);countdown=null;waitUntil=0;votes=0;answer="";locked=false;unsure=null;note="";sending=null}
+// A new poll, or another ID: nothing of the poll before carries over, not even the mark of a
+// refused code (the code itself stays typed in: a lecturer keeps one code for a whole series).
+function fresh(){clearInterval(countdown);countdown=null;waitUntil=0;votes=0;answer="";locked=false;unsure=null;note="";sending=null;invalid("code",false)}
 function render(p){
   var box=$("answers");box.textContent="";
   if(p.open)p.answers.forEach(function(a,i){

@@ -225,6 +225,16 @@ def test_a_new_poll_starts_afresh(env):
         until("the new poll's buttons", lambda: b.enabled_answers() == ["A", "B", "C"])
         assert b.message() == "Bitte Sitzungscode eingeben und eine Antwort wählen.", b.message()
         assert chosen(b) == []
+        # Nor the message of a refused vote, or the mark on the code field.
+        b.type("#code", "alt")
+        b.answer("A")
+        until("code refused", lambda: b.message() == "Der Sitzungscode ist falsch.")
+        server.open_poll("&st=2&sid=neu")
+        b.refresh_now()
+        until("the next poll's buttons", lambda: b.enabled_answers() == ["A", "B"])
+        state = b.js("return [document.getElementById('msg').textContent,"
+                     "document.getElementById('code').hasAttribute('aria-invalid')]")
+        assert state == ["Bitte Sitzungscode eingeben und eine Antwort wählen.", False], state
     finally:
         server.stop()
 
