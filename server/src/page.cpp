@@ -95,8 +95,9 @@ var id="",gen=0,asked=0,shown=0,poll=null,timer=null,countdown=null,waitUntil=0;
 // This device in the open poll, as the server last told: its stored votes and last answer;
 // `locked`: the device has used its one vote, which may not be stored yet.
 var votes=0,answer="",locked=false;
-// The vote on its way, and a vote whose fate is not known yet: {poll, before}. The server's
-// count of this device's votes tells later whether it counted.
+// The vote on its way, and a vote whose fate is not known yet: {poll, before, asked}. The
+// server's count of this device's stored votes tells later whether it counted; that it did not,
+// only a refresh asked after the doubt arose (number above `asked`) can tell.
 var sending=null,unsure=null;
 // A note (a vote's refusal, a connection problem) stays until something replaces it; without
 // one the message says where the device stands, and each refresh may say it anew.
@@ -168,8 +169,8 @@ function render(p){
     b.addEventListener("click",function(){vote(a)});box.appendChild(b);
   });
 }
-// A reply to /api/poll. `checked`: it answers the question whether the vote `checked` counted.
-function got(x,checked){
+// A reply to /api/poll, the `n`th question asked.
+function got(x,n){
   var j=x.j;
   if(x.s===404){gen++;id="";poll=null;fresh();show("start");tell("Diese ID ist nicht bekannt. Bitte prüfen Sie die Eingabe.","err","id");invalid("id",true);$("id").focus();return}
   if(!j.ok){tell(j.message||"Unerwartete Antwort des Servers.","err","server");enable();schedule(5000);return}
@@ -182,10 +183,18 @@ function got(x,checked){
   if(!same){fresh();render(j)}
   poll=j;
   if(j.open){
-    if(j.voted)locked=true;
-    if((j.votes||0)>=votes){votes=j.votes||0;answer=j.answer||answer}
-    if(unsure&&unsure.poll===j.pollId&&votes>unsure.before){unsure=null;note=""}
-    else if(checked&&unsure===checked)tell("Ihre Stimme wurde nicht gezählt – bitte erneut versuchen.","err","vote");
+    var doubt=unsure&&unsure.poll===j.pollId,late=doubt&&n<=unsure.asked,stored=j.votes||0;
+    // A reply asked before a vote's doubt arose may not know that vote yet: it does not unlock.
+    if(j.voted)locked=true;else if(!late)locked=false;
+    if(stored>votes){
+      // The server has stored a vote of this device that the page has not reported (its reply was
+      // lost, or came after the page gave up on it): it counted, whatever the page said before.
+      votes=stored;answer=j.answer||answer;unsure=null;if(note==="vote"||note==="send")note="";
+    }else if(doubt&&!late&&!j.voted&&!(j.waitSeconds>0)){
+      // Neither stored nor taken and about to be (that would have used the device's one vote,
+      // or begun its wait): it did not count.
+      unsure=null;tell("Ihre Stimme wurde nicht gezählt – bitte erneut versuchen.","err","vote");
+    }
     if(j.waitSeconds>0&&!countdown)startWait(j.waitSeconds);
   }
   standing();enable();schedule(j.open?4000:2500);
@@ -193,7 +202,7 @@ function got(x,checked){
 function load(){
   if(!id)return;
   var g=gen,n=++asked;
-  ask(DEADLINE).then(function(x){if(g===gen&&n>shown){shown=n;got(x)}},function(){
+  ask(DEADLINE).then(function(x){if(g===gen&&n>shown){shown=n;got(x,n)}},function(){
     if(g!==gen||n<shown)return;
     if(!note)tell("Keine Verbindung zum Server. Es wird weiter versucht …","err","conn");
     schedule(3000);
@@ -201,7 +210,9 @@ function load(){
 }
 function vote(a){
   if(sending||!poll||!poll.open)return;
-  var v=sending={poll:poll.pollId,before:votes},g=gen;
+  // A new vote takes over the doubt about an earlier one: what the server's count shows later
+  // reports either.
+  var v=sending={poll:poll.pollId,before:votes},g=gen;unsure=null;
   tell("Ihre Stimme wird gesendet …","","send");enable();
   request("/api/vote",{method:"POST",headers:{"Content-Type":"application/json"},
     body:JSON.stringify({id:id,answer:a,code:$("code").value})},DEADLINE)
@@ -216,21 +227,28 @@ function counted(v,j){
   }else if(j.result==="wait"||j.result==="already"){
     // This device has voted in this poll: once the server's count shows it, the page says so.
     if(j.result==="wait")startWait(j.waitSeconds||1);else locked=true;
-    unsure=unsure||v;load();
+    unsure=unsure||v;unsure.asked=asked;load();
   }else if(j.result==="code"){$("codeRow").classList.remove("hidden");invalid("code",true);$("code").focus();tell(j.message,"err","vote")}
-  else{tell(j.message||"Ihre Stimme wurde nicht gezählt – bitte erneut versuchen.","err","vote");if(j.result==="closed"||j.result==="answer")load()}
+  else{
+    // Not stored (a failed write, a server shutting down): the device has not used its vote.
+    locked=false;tell(j.message||"Ihre Stimme wurde nicht gezählt – bitte erneut versuchen.","err","vote");
+    if(j.result==="closed"||j.result==="answer")load();
+  }
   standing();enable();
 }
 // The vote had no reply in time, or its connection broke: ask whether it counted.
 function check(v,g){
-  unsure=v;
+  unsure=v;v.asked=asked;var n=++asked;
   ask(CHECK).then(function(x){
     if(sending!==v)return;sending=null;
-    if(g===gen){shown=++asked;got(x,v)}
+    if(g!==gen)return;
+    // A refresh asked later has answered already, and told what it knew of the vote.
+    if(n>shown){shown=n;got(x,n)}else{standing();enable()}
   },function(){
     if(sending!==v)return;sending=null;
-    tell("Keine Antwort vom Server – Ihre Stimme ist nicht bestätigt. Bitte erneut versuchen.","err","vote");
-    enable();schedule(3000);
+    if(g!==gen)return;
+    if(unsure===v)tell("Keine Antwort vom Server – Ihre Stimme ist nicht bestätigt. Bitte erneut versuchen.","err","vote");
+    standing();enable();schedule(3000);
   });
 }
 $("startForm").addEventListener("submit",function(e){

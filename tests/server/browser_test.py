@@ -146,6 +146,43 @@ def test_a_lost_reply_is_asked_for(env):
     until("the connection message gone", lambda: b.message() == "Ihre Stimme (A) wurde gezählt.")
 
 
+def test_a_vote_taken_but_not_stored_yet(env):
+    """The connection breaks as soon as the vote has reached the server, which cannot store it at
+    once (another program holds the database). The page's question finds the vote taken but not
+    stored: it waits for the server's count instead of saying "nicht gezählt"."""
+    server, relay, b = env.server, env.relay, env.browser
+    for extra in ("&st=4&eid=1", "&st=4"):
+        server.open_poll(extra)
+        b.go(relay.base + "/?id=demo")
+        until("four answer buttons", lambda: b.enabled_answers() == ALL)
+        b.record_messages()
+        b.count_replies()
+        with server.database_held():
+            relay.lose = "cut"
+            b.answer("B")
+            until("the page's question after the vote", lambda: b.replied_after("/api/vote", "/api/poll"))
+            relay.lose = None
+            assert b.enabled_answers() == [], (extra, b.enabled_answers())
+        until("counted", lambda: b.message().startswith("Ihre Stimme (B) wurde gezählt."))
+        assert not [m for m in b.messages() if "nicht" in m], (extra, b.messages())
+        assert server.counts() == "0-1-0-0-0-", (extra, server.counts())
+
+    # The write fails for good: the page says that the vote did not count and frees the buttons.
+    server.open_poll("&st=4&eid=1")
+    b.refresh_now()
+    until("four answer buttons", lambda: b.enabled_answers() == ALL)
+    with server.database_held():
+        relay.lose = "cut"
+        b.answer("C")
+        until("not counted", lambda: b.message() == "Ihre Stimme wurde nicht gezählt – bitte erneut versuchen.",
+              timeout=20)
+        relay.lose = None
+        assert b.enabled_answers() == ALL, b.enabled_answers()
+    b.answer("C")
+    until("counted on retry", lambda: b.message() == "Ihre Stimme (C) wurde gezählt.")
+    assert server.counts() == "0-0-1-0-0-", server.counts()
+
+
 def test_a_late_reply_to_a_vote_in_an_earlier_poll_is_ignored(env):
     server, relay, b = env.server, env.relay, env.browser
     server.open_poll("&st=4")
@@ -285,7 +322,8 @@ def test_small_phones_zoom_and_dark(env):
 
 
 TESTS = [test_vote_wait_vote_again_and_reload, test_link_with_id_code_and_one_vote, test_closed_poll_and_unknown_id,
-         test_a_lost_reply_is_asked_for, test_a_late_reply_to_a_vote_in_an_earlier_poll_is_ignored,
+         test_a_lost_reply_is_asked_for, test_a_vote_taken_but_not_stored_yet,
+         test_a_late_reply_to_a_vote_in_an_earlier_poll_is_ignored,
          test_a_frozen_server_while_voting,
          test_a_late_reply_leaves_the_id_being_changed, test_a_new_poll_starts_afresh,
          test_small_phones_zoom_and_dark]

@@ -5,11 +5,13 @@ protocol (standard library only), with phone sizes, zoom and the dark scheme. Ev
 127.0.0.1.
 """
 import base64
+import contextlib
 import json
 import os
 import shutil
 import signal
 import socket
+import sqlite3
 import subprocess
 import threading
 import time
@@ -63,7 +65,7 @@ class Server:
 
     def __init__(self, binary, folder, vote_interval_ms=1500, users=()):
         self.binary, self.folder = binary, folder
-        db = os.path.join(folder, "polls.db")
+        self.db = db = os.path.join(folder, "polls.db")
         # The demo account is made only in an empty database: with other accounts, it is added too.
         for user in ("demo",) + tuple(users) if users else ():
             subprocess.run([binary, "--db", db, "--add-user", user], input=PASSWORD + "\n", text=True,
@@ -111,6 +113,17 @@ class Server:
     def resume(self):
         self.proc.send_signal(signal.SIGCONT)
 
+    @contextlib.contextmanager
+    def database_held(self):
+        """Holds the database's write lock, as a backup tool or the sqlite3 shell would: the
+        server takes votes but cannot store them, and gives up on a write after 5 s."""
+        db = sqlite3.connect(self.db, timeout=10, isolation_level=None)
+        try:
+            db.execute("BEGIN IMMEDIATE")
+            yield
+        finally:
+            db.close()  # which rolls back
+
     def stop(self):
         self.resume()
         self.proc.terminate()
@@ -123,9 +136,10 @@ class Server:
 class Relay:
     """A relay on 127.0.0.1 between the browser and the server, one upstream connection per
     browser connection. It passes everything on, except while `lose` says otherwise: "reply"
-    delivers each vote to the server and loses its reply, "request" loses the vote itself (the
-    browser's connection is then closed, as when a phone drops off the WLAN), "everything" closes
-    every connection at once; "hold" holds each vote's reply until release()."""
+    delivers each vote to the server and loses its reply, "cut" delivers each vote and closes the
+    browser's connection at once, "request" loses the vote itself (the browser's connection is
+    then closed, as when a phone drops off the WLAN), "everything" closes every connection at
+    once; "hold" holds each vote's reply until release()."""
 
     def __init__(self, server_port):
         self.server_port = server_port
@@ -187,6 +201,10 @@ class Relay:
                     if self.lose == "request":
                         break
                     (hold if self.lose == "hold" else doomed).set()
+                    if self.lose == "cut":
+                        upstream.sendall(data)
+                        self._close(client)  # the server's reply goes nowhere
+                        break
                 upstream.sendall(data)
         except OSError:
             pass
@@ -299,6 +317,21 @@ class Browser:
         """How many of the requests counted since count_replies() to an address with `path` ended."""
         return self.js("var p=arguments[0];return window.kvReplies.filter(function(u){return u.indexOf(p)>=0}).length",
                        path)
+
+    def replied_after(self, first, then):
+        """Whether, since count_replies(), a request to `then` ended after one to `first`."""
+        return self.js("var a=arguments[0],b=arguments[1],r=window.kvReplies,"
+                       "i=r.findIndex(function(u){return u.indexOf(a)>=0});"
+                       "return i>=0&&r.slice(i+1).some(function(u){return u.indexOf(b)>=0})", first, then)
+
+    def record_messages(self):
+        """From now on messages() lists every message the page shows, in order."""
+        self.js("window.kvMessages=[];new MutationObserver(function(){var t=document.getElementById('msg').textContent;"
+                "if(window.kvMessages[window.kvMessages.length-1]!==t)window.kvMessages.push(t)})"
+                ".observe(document.getElementById('msg'),{childList:true,characterData:true,subtree:true})")
+
+    def messages(self):
+        return self.js("return window.kvMessages")
 
     def layout_faults(self):
         """What does not fit: sideways scrolling, an answer button whose text sticks out, a word of
