@@ -20,14 +20,15 @@ import tempfile
 import traceback
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree from the import below
-import page_driver as bt  # noqa: E402
+import page_driver as pd  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PACKAGE = os.path.join(HERE, "a11y")
 TAGS = ["wcag2a", "wcag2aa", "wcag21a", "wcag21aa"]
 # A vote makes the device wait this long: long enough that the "please wait" states stay on
-# screen while axe looks at them.
+# screen while axe looks at them. A second server lets the wait end soon, for what comes after it.
 VOTE_INTERVAL_MS = 120000
+SHORT_INTERVAL_MS = 1500
 
 VIEWPORTS = [
     # name, width, height (device pixels), mobile (phone viewport rules and touch), zoom, dark scheme
@@ -200,16 +201,16 @@ def left_alone(b, refreshes=2):
     b.count_replies()
     for n in range(1, refreshes + 1):
         b.refresh_now()
-        bt.until(f"refresh {n}", lambda: b.replies() >= n)
+        pd.until(f"refresh {n}", lambda: b.replies() >= n)
     return b.js("return window.kvChanges") == 0
 
 
-def walk_states(server, relay, browser, audit, label):
+def walk_states(server, quick, relay, browser, audit, label):
     """Takes the page through each of its states and audits it in each."""
     b = browser
     # The start form, as reached through the plain address.
     b.go(server.base + "/")
-    bt.until("the ID form", lambda: b.visible("#id"))
+    pd.until("the ID form", lambda: b.visible("#id"))
     check(audit, label, "the ID field has the focus at the start", focused(b) == "id")
     audit.check(label, "start")
     audit.problems += [f"{label}-start: {f}" for f in keyboard_walk(b)]
@@ -217,7 +218,7 @@ def walk_states(server, relay, browser, audit, label):
     # An unknown ID is refused.
     b.type("#id", "gibtsnicht")
     b.click("#go")
-    bt.until("unknown-ID note", lambda: "nicht bekannt" in b.message())
+    pd.until("unknown-ID note", lambda: "nicht bekannt" in b.message())
     # The field to correct has the focus and is marked as wrong until it is changed.
     check(audit, label, "focus back on the ID field", focused(b) == "id")
     check(audit, label, "ID field marked invalid",
@@ -225,13 +226,13 @@ def walk_states(server, relay, browser, audit, label):
     audit.check(label, "refused-unknown-id")
 
     # A known ID, no poll open. After the form goes away, the focus is on the heading.
-    assert server.text(f"/kv_reset.php?id=demo&pw={bt.PASSWORD}")
+    assert server.text(f"/kv_reset.php?id=demo&pw={pd.PASSWORD}")
     b.js("document.getElementById('id').value=''")
     b.type("#id", "demo")
     check(audit, label, "typing clears the invalid mark",
           b.js("return document.getElementById('id').hasAttribute('aria-invalid')") is False)
     b.click("#go")
-    bt.until("closed note", lambda: "keine Abstimmung" in b.message())
+    pd.until("closed note", lambda: "keine Abstimmung" in b.message())
     check(audit, label, "focus on the heading of the poll", focused(b) == "title")
     audit.check(label, "no-poll")
     # The page keeps asking the server; the unchanged note must not be read out again each time.
@@ -239,53 +240,64 @@ def walk_states(server, relay, browser, audit, label):
 
     # The longest ID wraps inside the heading.
     b.go(server.page(LONG_ID))
-    bt.until("closed note for the long ID", lambda: "keine Abstimmung" in b.message())
+    pd.until("closed note for the long ID", lambda: "keine Abstimmung" in b.message())
     audit.check(label, "long-id")
 
     # A poll with four answers is open.
     server.open_poll("&st=4")
     b.go(server.base + "/?id=demo")
-    bt.until("four answers", lambda: b.enabled_answers() == ["A", "B", "C", "D"])
-    bt.until("the prompt", lambda: "wählen" in b.message())
+    pd.until("four answers", lambda: b.enabled_answers() == ["A", "B", "C", "D"])
+    pd.until("the prompt", lambda: "wählen" in b.message())
     audit.check(label, "poll-open")
     audit.problems += [f"{label}-poll-open: {f}" for f in keyboard_walk(b)]
 
     # The vote is counted, and the device has to wait before the next one.
     b.answer("B")
-    bt.until("confirmation", lambda: "gezählt" in b.message() and "warten" in b.message())
+    pd.until("confirmation", lambda: "gezählt" in b.message() and "warten" in b.message())
     assert server.counts() == "0-1-0-0-0-", server.counts()
     check(audit, label, "the confirmation is announced",
           b.js("return document.getElementById('msg').getAttribute('aria-live')") == "polite")
     audit.check(label, "vote-counted")
     # The countdown goes on on screen, but is not read out every second.
     first = seconds_left(b.message())
-    bt.until("a countdown tick", lambda: seconds_left(b.message()) < first)
+    pd.until("a countdown tick", lambda: seconds_left(b.message()) < first)
     check(audit, label, "the countdown ticks quietly",
           b.js("return document.getElementById('msg').getAttribute('aria-live')") == "off")
 
     # Coming back during the wait: the page shows the vote and how long to wait.
     b.go(server.base + "/?id=demo")
-    bt.until("vote and wait", lambda: b.message().startswith("Ihre Stimme (B) wurde gezählt. Bitte warten Sie noch"))
+    pd.until("vote and wait", lambda: b.message().startswith("Ihre Stimme (B) wurde gezählt. Bitte warten Sie noch"))
     assert b.enabled_answers() == []
     audit.check(label, "reload-during-wait")
+
+    # Once the wait is over, the page says that another vote adds to the count, and reads it out.
+    quick.open_poll("&st=4")
+    b.go(quick.base + "/?id=demo")
+    pd.until("four answers", lambda: len(b.enabled_answers()) == 4)
+    b.answer("C")
+    pd.until("vote again", lambda: b.message() == "Ihre Stimme (C) wurde gezählt. Sie können wieder abstimmen"
+             " – jede weitere Stimme wird zusätzlich gezählt." and len(b.enabled_answers()) == 4)
+    check(audit, label, "the end of the wait is announced",
+          b.js("return document.getElementById('msg').getAttribute('aria-live')") == "polite")
+    audit.check(label, "vote-again")
 
     # Through a relay that loses the vote's reply: the page asks and reports the vote.
     server.open_poll("&st=5")
     b.go(relay.base + "/?id=demo")
-    bt.until("five answers", lambda: len(b.enabled_answers()) == 5)
+    pd.until("five answers", lambda: len(b.enabled_answers()) == 5)
     relay.lose = "reply"
     b.answer("E")
-    bt.until("vote reported", lambda: b.message().startswith("Ihre Stimme (E) wurde gezählt."))
+    pd.until("vote reported", lambda: b.message().startswith("Ihre Stimme (E) wurde gezählt."))
     relay.lose = None
     audit.check(label, "reply-lost-vote-counted")
 
     # The relay loses the vote itself: not counted, and the refreshes leave that message alone.
     server.open_poll("&st=3&eid=1")
     b.refresh_now()
-    bt.until("three answers", lambda: b.enabled_answers() == ["A", "B", "C"])
+    pd.until("three answers", lambda: b.enabled_answers() == ["A", "B", "C"])
     relay.lose = "request"
     b.answer("A")
-    bt.until("not counted", lambda: "nicht gezählt" in b.message() and message_class(b) == "err")
+    pd.until("not counted", lambda: "nicht gezählt" in b.message() and message_class(b) == "err")
     relay.lose = None
     audit.check(label, "vote-lost-not-counted")
     check(audit, label, "refreshes leave the vote's result alone", left_alone(b))
@@ -293,15 +305,15 @@ def walk_states(server, relay, browser, audit, label):
     # A poll with a session code and one vote per device.
     server.open_poll("&st=9&sid=H%F6rsaal1&eid=1")
     b.go(server.base + "/?id=demo")
-    bt.until("yes/no answers", lambda: b.enabled_answers() == ["Ja", "Nein"])
-    bt.until("the code prompt", lambda: "Sitzungscode" in b.message())
+    pd.until("yes/no answers", lambda: b.enabled_answers() == ["Ja", "Nein"])
+    pd.until("the code prompt", lambda: "Sitzungscode" in b.message())
     assert b.visible("#code")
     audit.check(label, "code-asked")
     audit.problems += [f"{label}-code-asked: {f}" for f in keyboard_walk(b)]
 
     b.type("#code", "falsch")
     b.answer("Ja")
-    bt.until("code refused", lambda: message_class(b) == "err" and "Sitzungscode" in b.message())
+    pd.until("code refused", lambda: message_class(b) == "err" and "Sitzungscode" in b.message())
     check(audit, label, "focus on the code field", focused(b) == "code")
     check(audit, label, "code field marked invalid",
           b.js("return document.getElementById('code').getAttribute('aria-invalid')") == "true")
@@ -312,26 +324,26 @@ def walk_states(server, relay, browser, audit, label):
     check(audit, label, "typing clears the invalid mark",
           b.js("return document.getElementById('code').hasAttribute('aria-invalid')") is False)
     b.answer("Nein")
-    bt.until("confirmation", lambda: "gezählt" in b.message())
+    pd.until("confirmation", lambda: "gezählt" in b.message())
     assert server.counts() == "0-1-0-0-0-", server.counts()
     check(audit, label, "no code field once the one vote is cast", not b.visible("#code"))
     audit.check(label, "vote-counted-once")
 
     b.go(server.base + "/?id=demo")
-    bt.until("the vote after a reload", lambda: b.message() == "Ihre Stimme (Nein) wurde gezählt.")
+    pd.until("the vote after a reload", lambda: b.message() == "Ihre Stimme (Nein) wurde gezählt.")
     assert b.enabled_answers() == []
     audit.check(label, "reload-shows-vote")
 
     # The server is gone: the page says so, and a vote then is not confirmed.
     server.open_poll("&st=2")
     b.refresh_now()
-    bt.until("two answers", lambda: b.enabled_answers() == ["A", "B"])
+    pd.until("two answers", lambda: b.enabled_answers() == ["A", "B"])
     server.stop()
     b.refresh_now()
-    bt.until("no-connection note", lambda: "Keine Verbindung" in b.message())
+    pd.until("no-connection note", lambda: "Keine Verbindung" in b.message())
     audit.check(label, "no-connection")
     b.answer("A")
-    bt.until("not confirmed", lambda: "nicht bestätigt" in b.message())
+    pd.until("not confirmed", lambda: "nicht bestätigt" in b.message())
     check(audit, label, "the answers stay open for another try", b.enabled_answers() == ["A", "B"])
     audit.check(label, "vote-not-confirmed")
 
@@ -340,7 +352,7 @@ def check_that_axe_finds_faults(server, browser, audit):
     """The check itself must be able to fail: a field without a label and grey text on a
     light background, put into the page, are found."""
     browser.go(server.base + "/")
-    bt.until("the ID form", lambda: browser.visible("#id"))
+    pd.until("the ID form", lambda: browser.visible("#id"))
     browser.js("var i=document.createElement('input');i.id='bad';document.querySelector('main').appendChild(i);"
                "var p=document.createElement('p');p.id='pale';p.textContent='blass';p.style.color='#bbb';"
                "document.querySelector('main').appendChild(p);")
@@ -354,7 +366,7 @@ def main():
         return 2
     binary = os.path.abspath(sys.argv[1])
     work = os.path.abspath(sys.argv[2])
-    problem = bt.missing_browser()
+    problem = pd.missing_browser()
     if problem:
         print("FAILED: " + problem)
         return 1
@@ -365,7 +377,7 @@ def main():
 
     passed = failed = 0
     with tempfile.TemporaryDirectory(prefix="kelvora-a11y-") as folder:
-        browser = bt.Browser(folder)
+        browser = pd.Browser(folder)
         audit = Audit(browser, axe_source, shots)
         try:
             cases = [(f"states_at_{v[0]}", v) for v in VIEWPORTS]
@@ -374,14 +386,16 @@ def main():
                 # A server of its own for each case: fresh devices, and it may be stopped.
                 server_folder = os.path.join(folder, f"server{index}")
                 os.makedirs(server_folder)
-                server = bt.Server(binary, server_folder, vote_interval_ms=VOTE_INTERVAL_MS, users=(LONG_ID,))
-                relay = bt.Relay(server.port)
+                server = pd.Server(binary, server_folder, vote_interval_ms=VOTE_INTERVAL_MS, users=(LONG_ID,))
+                os.makedirs(os.path.join(server_folder, "quick"))
+                quick = pd.Server(binary, os.path.join(server_folder, "quick"), vote_interval_ms=SHORT_INTERVAL_MS)
+                relay = pd.Relay(server.port)
                 before = len(audit.problems)
                 try:
                     if viewport:
                         label, width, height, mobile, zoom, dark = viewport
                         browser.view(width, height, mobile=mobile, zoom=zoom, dark=dark)
-                        walk_states(server, relay, browser, audit, label)
+                        walk_states(server, quick, relay, browser, audit, label)
                         if len(audit.problems) > before:
                             raise AssertionError("violations:\n" + "\n".join(audit.problems[before:]))
                     else:
@@ -395,6 +409,7 @@ def main():
                     failed += 1
                 finally:
                     relay.close()
+                    quick.stop()
                     server.stop()
         finally:
             browser.close()
