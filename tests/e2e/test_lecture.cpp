@@ -244,7 +244,7 @@ private slots:
         QCOMPARE(history.size(), qsizetype(sizeof(TSofortumfrage)));
         TSofortumfrage rec;
         std::memcpy(&rec, history.constData(), sizeof rec);
-        QCOMPARE(rec.Typ, uint16_t(3));
+        QCOMPARE(uint16_t(rec.Typ), uint16_t(3));
         QCOMPARE((std::vector<int>{rec.Anzahl[0], rec.Anzahl[1], rec.Anzahl[2]}),
                  (std::vector<int>{3, 1, 1}));
         windows->instantPoll.close();

@@ -99,7 +99,7 @@ private slots:
         QCOMPARE(Fragen.countQuestions(), 100);
         QCOMPARE(Fragen[99].Fragetext.text(), QStringLiteral("Neu 1?"));
         QVERIFY(Fragen[99].korrekt(1) && !Fragen[99].korrekt(2));
-        QCOMPARE(Fragen[100].Typ, kJaNein);
+        QCOMPARE(uint16_t(Fragen[100].Typ), kJaNein); // a copy: the record is packed
         // The first question taken is shown; the series is changed and still has its file.
         QCOMPARE(editor->findChild<QLabel *>(QStringLiteral("Label1"))->text(), QStringLiteral("Frage 99"));
         QCOMPARE(editor->findChild<QPlainTextEdit *>(QStringLiteral("Memo1"))->toPlainText(),

@@ -230,7 +230,7 @@ private slots:
         QVERIFY(layoutItem(4)->isChecked());
         QCOMPARE(edit(1)->text(), QStringLiteral("JA"));
         QVERIFY(!edit(2)->isEnabled());
-        QCOMPARE(Fragen[1].Typ, uint16_t(9));
+        QCOMPARE(uint16_t(Fragen[1].Typ), uint16_t(9));
         // Back to three answers: A and B can be typed into again and keep their texts.
         layoutItem(1)->click();
         QVERIFY(edit(1)->isEnabled());
@@ -252,7 +252,7 @@ private slots:
         QCOMPARE(Fragen[1].Fragetext.length(), 255);
         QCOMPARE(Fragen[1].antwort(2).text(), QStringLiteral("Antwort zwei"));
         QVERIFY(Fragen[1].korrekt(2));
-        QCOMPARE(Fragen[1].Typ, uint16_t(2));
+        QCOMPARE(uint16_t(Fragen[1].Typ), uint16_t(2));
     }
 
     void pagingFollowsTheButtonRules()
