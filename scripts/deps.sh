@@ -6,12 +6,14 @@ what=${1:-test}
 
 build=(build-essential cmake pkg-config qt6-base-dev qt6-qpa-plugins libcurl4-openssl-dev
        libgtest-dev libsqlite3-dev libmicrohttpd-dev libsodium-dev libqrencode-dev libutf8proc-dev
-       fonts-liberation2 qt6-translations-l10n)
+       libldap-dev fonts-liberation2 qt6-translations-l10n)
 run=(xdg-utils)
 test=(chromium chromium-driver python3 clang-format zbar-tools libreoffice-calc-nogui poppler-utils
       lintian dpkg-dev fakeroot desktop-file-utils shared-mime-info file adduser xdg-utils)
 # The fuzz targets (scripts/fuzz.sh): Debian's clang with its libFuzzer and sanitizer runtimes.
 test+=(clang libclang-rt-14-dev)
+# The directory tests start OpenLDAP's slapd with a directory of their own, loaded with slapadd.
+test+=(slapd ldap-utils)
 # The accessibility test installs axe-core with npm (Debian's Node.js comes without npm).
 command -v npm >/dev/null || test+=(nodejs npm)
 

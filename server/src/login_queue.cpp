@@ -9,6 +9,12 @@ LoginQueue::~LoginQueue()
     stop();
 }
 
+void LoginQueue::setHousekeeping(std::function<void()> task, std::chrono::milliseconds every)
+{
+    m_housekeeping = std::move(task);
+    m_housekeepingEvery = every;
+}
+
 void LoginQueue::start()
 {
     m_thread.start([this] { loop(); });
@@ -42,25 +48,40 @@ LoginQueue::Queued LoginQueue::submit(const std::string &address, std::function<
 
 void LoginQueue::loop()
 {
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point due = Clock::now() + m_housekeepingEvery;
     for (;;) {
         std::function<void()> check;
+        bool housekeeping = false;
         {
             std::unique_lock l(m_mutex);
-            m_wake.wait(l, [&] { return m_count > 0 || m_thread.stopping(); });
-            if (m_count == 0)
-                return;
-            const std::string address = std::move(m_turns.front());
-            m_turns.pop_front();
-            auto it = m_waiting.find(address);
-            check = std::move(it->second.front());
-            it->second.pop_front();
-            --m_count;
-            if (it->second.empty())
-                m_waiting.erase(it);
+            const auto ready = [&] { return m_count > 0 || m_thread.stopping(); };
+            if (m_housekeeping)
+                m_wake.wait_until(l, due, ready);
             else
-                m_turns.push_back(address); // its next check waits for the others' turns
+                m_wake.wait(l, ready);
+            if (m_count == 0 && m_thread.stopping())
+                return;
+            housekeeping = m_housekeeping && (m_count > 0 || Clock::now() >= due);
+            if (m_count > 0) {
+                const std::string address = std::move(m_turns.front());
+                m_turns.pop_front();
+                auto it = m_waiting.find(address);
+                check = std::move(it->second.front());
+                it->second.pop_front();
+                --m_count;
+                if (it->second.empty())
+                    m_waiting.erase(it);
+                else
+                    m_turns.push_back(address); // its next check waits for the others' turns
+            }
         }
-        check();
+        if (housekeeping) {
+            m_housekeeping();
+            due = Clock::now() + m_housekeepingEvery;
+        }
+        if (check)
+            check();
     }
 }
 

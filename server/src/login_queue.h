@@ -4,6 +4,7 @@
 // front of everybody else; an address with too many checks waiting is refused at once.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -30,6 +31,10 @@ public:
     LoginQueue(const LoginQueue &) = delete;
     LoginQueue &operator=(const LoginQueue &) = delete;
 
+    // Runs `task` on the checker's thread before each check and, while none waits, every `every`
+    // (such as a look whether the accounts changed). Set before start().
+    void setHousekeeping(std::function<void()> task, std::chrono::milliseconds every);
+
     void start();
     // Runs the checks still waiting, then ends the thread.
     void stop();
@@ -42,6 +47,8 @@ private:
     void loop();
 
     Limits m_limits;
+    std::function<void()> m_housekeeping;
+    std::chrono::milliseconds m_housekeepingEvery{1000};
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::unordered_map<std::string, std::deque<std::function<void()>>> m_waiting;

@@ -56,13 +56,31 @@ void PollBook::load(const std::vector<UserRecord> &users, const std::vector<Poll
         if (it != m_accounts.end())
             it->second.committed.devices[d.device] = DeviceState{d.pollId, d.lastVoteMs, d.answer, d.votes};
     }
-    m_folded.clear();
-    for (auto &[id, a] : m_accounts) {
+    for (auto &[id, a] : m_accounts)
         a.current = a.committed;
+    indexIds();
+}
+
+void PollBook::indexIds()
+{
+    m_folded.clear();
+    for (const auto &[id, a] : m_accounts) {
         const auto [it, added] = m_folded.emplace(foldUserId(id), id);
         if (!added)
             it->second.clear();
     }
+}
+
+void PollBook::addAccount(const std::string &user)
+{
+    if (m_accounts.emplace(user, Account{}).second)
+        indexIds();
+}
+
+void PollBook::removeAccount(const std::string &user)
+{
+    if (m_accounts.erase(user))
+        indexIds();
 }
 
 std::optional<std::string> PollBook::findAccount(std::string_view typed) const

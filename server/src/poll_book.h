@@ -88,6 +88,12 @@ public:
     void load(const std::vector<UserRecord> &users, const std::vector<PollRecord> &polls,
               const std::vector<DeviceRecord> &devices);
     bool hasUser(const std::string &user) const { return m_accounts.count(user) != 0; }
+    // Accounts added to and removed from the database while the server runs. An added account
+    // starts without a poll (one it had before was removed with it); a removed one takes its poll
+    // and devices along, and its changes still queued for the writer no longer hold. Both keep
+    // findAccount's index of IDs true.
+    void addAccount(const std::string &user);
+    void removeAccount(const std::string &user);
     // The account a student means by the ID typed: the one of exactly that spelling, else the
     // only one that is the same in letter case and Unicode form (see foldUserId). When several
     // accounts are alike that way, only the exact spelling finds one.
@@ -123,6 +129,7 @@ private:
     };
     // Applies a change to one state; false when a vote's poll is not the open one there.
     static bool apply(PollState &state, const Change &change);
+    void indexIds();
 
     int64_t m_voteIntervalMs;
     std::unordered_map<std::string, Account> m_accounts;

@@ -12,6 +12,8 @@ namespace kv::server {
 namespace {
 
 constexpr const char *kDeviceKeySetting = "device_key";
+// How often the login queue's thread looks whether the accounts changed, while no login comes.
+constexpr std::chrono::milliseconds kAccountCheckInterval{1000};
 
 } // namespace
 
@@ -55,8 +57,21 @@ void PollServer::start()
         return;
     m_store = std::make_unique<Store>(m_config.dbPath, m_config.fullSync, m_config.busyTimeoutMs);
     try {
-        const auto users = m_store->users();
+        m_accountSync = std::make_unique<AccountSync>(m_config.dbPath, m_config.busyTimeoutMs, m_accounts,
+                                                      [this](const AccountChanges &changes) {
+                                                          std::lock_guard l(m_stateMutex);
+                                                          for (const auto &id : changes.removed)
+                                                              m_book.removeAccount(id);
+                                                          for (const auto &id : changes.added)
+                                                              m_book.addAccount(id);
+                                                      });
+        const auto users = m_accountSync->read();
         m_accounts.load(users, m_config.unknownUserHashCost);
+        if (!m_config.directory.url.empty())
+            m_directory = std::make_unique<Directory>(m_config.directory);
+        m_accounts.useDirectory(m_directory.get(), [this](const std::string &id) {
+            return m_accountSync->addDirectoryAccount(id);
+        });
         m_book.load(users, m_store->polls(), m_store->currentDevices());
         std::string key = m_store->setting(kDeviceKeySetting);
         if (key.size() != DeviceTokens::kKeyBytes) {
@@ -75,6 +90,7 @@ void PollServer::start()
             std::make_unique<AudienceApi>(*m_polls, m_accounts, *m_tokens, m_config.voteIntervalMs,
                                           [this](const std::string &id) { return audienceLink(id); });
         m_writer->start();
+        m_loginQueue.setHousekeeping([this] { m_accountSync->check(); }, kAccountCheckInterval);
         m_loginQueue.start();
         m_guard.start();
         // Each HTTP thread runs a daemon of its own (see HttpLoop); new connections come through
@@ -138,8 +154,17 @@ void PollServer::stop()
     m_scripts.reset();
     m_polls.reset();
     m_writer.reset();
+    m_accounts.useDirectory(nullptr, {});
+    m_accountSync.reset();
+    m_directory.reset();
     m_store.reset();
     m_port = 0;
+}
+
+void PollServer::reloadAccounts()
+{
+    if (m_accountSync)
+        m_accountSync->reload();
 }
 
 std::string PollServer::audienceLink(const std::string &id) const

@@ -11,10 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "server/src/account_sync.h"
 #include "server/src/accounts.h"
 #include "server/src/audience_api.h"
 #include "server/src/connection_guard.h"
 #include "server/src/device_tokens.h"
+#include "server/src/directory.h"
 #include "server/src/front_door.h"
 #include "server/src/help_document.h"
 #include "server/src/http_loop.h"
@@ -46,6 +48,10 @@ public:
     std::string audienceLink(const std::string &id) const;
     const ServerConfig &config() const { return m_config; }
     bool running() const { return !m_loops.empty(); }
+    // Reads the accounts from the database again (they are also read by themselves when they
+    // change, see AccountSync); nothing before start(). For one thread at a time with start() and
+    // stop(), such as the one that handles signals.
+    void reloadAccounts();
 
 private:
     // Every path the server answers, with its methods and handler.
@@ -62,7 +68,9 @@ private:
     std::mutex m_stateMutex; // guards m_book; taken before the writer's queue
     PollBook m_book;
     std::unique_ptr<Writer> m_writer;
-    Accounts m_accounts; // read at start, not changed while the server runs
+    Accounts m_accounts;                        // read at start, and again when they change in the database
+    std::unique_ptr<Directory> m_directory;     // with --ldap-url
+    std::unique_ptr<AccountSync> m_accountSync; // used on the login queue's thread
     LoginQueue m_loginQueue;
     ConnectionGuard m_guard;
     std::unique_ptr<FrontDoor> m_frontDoor;

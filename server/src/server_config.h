@@ -7,6 +7,7 @@
 #include <string>
 
 #include "server/src/connection_guard.h"
+#include "server/src/directory.h"
 #include "server/src/help_document.h"
 #include "server/src/login_queue.h"
 #include "server/src/passwords.h"
@@ -37,6 +38,9 @@ struct ServerConfig {
     // (the path answers 404).
     std::string helpPdfPath;
     size_t maxHelpPdfBytes = kMaxHelpPdfBytes;
+    // Lecturers from the directory (--ldap-url, --ldap-starttls, --ldap-bind-dn, --ldap-timeout);
+    // an empty URL: local accounts only.
+    DirectoryConfig directory;
 };
 
 } // namespace kv::server

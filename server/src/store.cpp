@@ -58,6 +58,17 @@ Store::Store(const std::string &path, bool fullSync, int busyTimeoutMs)
             exec("ALTER TABLE devices ADD COLUMN answer INTEGER NOT NULL DEFAULT -1;"
                  "ALTER TABLE devices ADD COLUMN votes INTEGER NOT NULL DEFAULT 1");
         exec("CREATE TABLE IF NOT EXISTS settings (name TEXT PRIMARY KEY, value BLOB NOT NULL)");
+        // The accounts' change counter: every change of the users table moves it, whoever makes it
+        // (the account commands, another version of them, the sqlite3 shell), so a running server
+        // finds out with a read of one row whether it must read the accounts again.
+        exec("CREATE TABLE IF NOT EXISTS account_changes (version INTEGER NOT NULL);"
+             "INSERT INTO account_changes SELECT 0 WHERE NOT EXISTS (SELECT 1 FROM account_changes);"
+             "CREATE TRIGGER IF NOT EXISTS users_added AFTER INSERT ON users"
+             " BEGIN UPDATE account_changes SET version = version + 1; END;"
+             "CREATE TRIGGER IF NOT EXISTS users_changed AFTER UPDATE ON users"
+             " BEGIN UPDATE account_changes SET version = version + 1; END;"
+             "CREATE TRIGGER IF NOT EXISTS users_removed AFTER DELETE ON users"
+             " BEGIN UPDATE account_changes SET version = version + 1; END");
         m_openPoll =
             prepare("INSERT INTO polls (user_id, poll_id, open, layout, code, one_vote, c0, c1, c2, c3, c4)"
                     " VALUES (?1, ?2, 1, ?3, ?4, ?5, 0, 0, 0, 0, 0)"
@@ -156,6 +167,24 @@ bool Store::removeUser(const std::string &id)
     if (sqlite3_step(st.s) != SQLITE_DONE)
         fail("remove user");
     return sqlite3_changes(m_db) > 0;
+}
+
+bool Store::addDirectoryUser(const std::string &id)
+{
+    Stmt st{prepare("INSERT INTO users (id, pwhash) VALUES (?1, '') ON CONFLICT(id) DO NOTHING")};
+    bindText(st.s, 1, id);
+    if (sqlite3_step(st.s) != SQLITE_DONE)
+        fail("store directory user");
+    return sqlite3_changes(m_db) > 0;
+}
+
+int64_t Store::accountsVersion()
+{
+    Stmt st{prepare("SELECT version FROM account_changes")};
+    const int rc = sqlite3_step(st.s);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        fail("read the accounts' version");
+    return rc == SQLITE_ROW ? sqlite3_column_int64(st.s, 0) : 0;
 }
 
 bool Store::hasUser(const std::string &id)

@@ -40,7 +40,7 @@ struct DeviceRecord {
 
 struct UserRecord {
     std::string id;
-    std::string passwordHash;
+    std::string passwordHash; // empty: no password of its own, the directory checks it
 };
 
 class Store {
@@ -56,6 +56,11 @@ public:
     // Accounts. putUser inserts or replaces the password hash.
     void putUser(const std::string &id, const std::string &passwordHash);
     bool removeUser(const std::string &id);
+    // An account of a lecturer the directory knows, without a password of its own; false when the
+    // ID has an account already.
+    bool addDirectoryUser(const std::string &id);
+    // Moves with every change of the accounts, made by whom it may be.
+    int64_t accountsVersion();
     bool hasUser(const std::string &id);
     std::vector<UserRecord> users();
 

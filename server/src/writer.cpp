@@ -1,5 +1,6 @@
 #include "server/src/writer.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace kv::server {
@@ -35,34 +36,65 @@ bool Writer::submit(Change change, Done done)
     return true;
 }
 
-bool Writer::store(const std::deque<Job> &batch)
+std::optional<std::vector<bool>> Writer::store(const std::deque<Job> &batch)
 {
+    std::vector<bool> stored(batch.size(), true);
     try {
         m_store.begin();
+        size_t i = 0;
         for (const Job &j : batch) {
             const Change &c = j.change;
             switch (c.kind) {
             case Change::Kind::Open:
-                m_store.openPoll(c.user, c.pollId, c.layout, c.code, c.oneVote);
+                // An account removed from the database while its opening waited has no poll to
+                // open; the other changes of the batch are stored all the same.
+                if (!m_store.hasUser(c.user))
+                    stored[i] = false;
+                else
+                    m_store.openPoll(c.user, c.pollId, c.layout, c.code, c.oneVote);
                 break;
             case Change::Kind::Close:
                 m_store.closePoll(c.user);
                 break;
             case Change::Kind::Vote:
-                // The book accepted the vote for the open poll; a database that says otherwise
-                // was changed behind the server's back, and the batch is not stored.
-                if (!m_store.addVote(c.user, c.pollId, c.answer, c.device, c.nowMs))
-                    throw StoreError("the poll of a vote is not open in the database");
+                // The book accepted the vote for the open poll. Where the database says otherwise,
+                // either the account was removed meanwhile (and the vote is left out), or the
+                // database was changed behind the server's back, and the batch is not stored.
+                if (!m_store.addVote(c.user, c.pollId, c.answer, c.device, c.nowMs)) {
+                    if (m_store.hasUser(c.user))
+                        throw StoreError("the poll of a vote is not open in the database");
+                    stored[i] = false;
+                }
                 break;
             }
+            ++i;
         }
         m_store.commit();
-        return true;
+        return stored;
     } catch (const std::exception &e) {
         m_store.rollback();
         std::fprintf(stderr, "kelvora-server: storing %zu change(s) failed: %s\n", batch.size(), e.what());
-        return false;
+        return std::nullopt;
     }
+}
+
+std::vector<Writer::Done> Writer::replayQueue()
+{
+    std::vector<const Change *> pending;
+    pending.reserve(m_queue.size());
+    for (const Job &j : m_queue)
+        pending.push_back(&j.change);
+    const std::vector<bool> holds = m_book.fail(pending);
+    std::vector<Done> dropped;
+    std::deque<Job> kept;
+    for (size_t i = 0; i < m_queue.size(); ++i) {
+        if (holds[i])
+            kept.push_back(std::move(m_queue[i]));
+        else
+            dropped.push_back(std::move(m_queue[i].done));
+    }
+    m_queue.swap(kept);
+    return dropped;
 }
 
 void Writer::loop()
@@ -76,37 +108,28 @@ void Writer::loop()
                 return;
             batch.swap(m_queue);
         }
-        const bool ok = store(batch);
+        const auto stored = store(batch);
+        const bool all = stored && std::find(stored->begin(), stored->end(), false) == stored->end();
         std::vector<Done> dropped;
         {
             std::lock_guard book(m_bookMutex);
-            if (ok) {
+            if (stored) {
                 std::vector<Change> changes;
                 changes.reserve(batch.size());
-                for (Job &j : batch)
-                    changes.push_back(std::move(j.change));
+                for (size_t i = 0; i < batch.size(); ++i)
+                    if ((*stored)[i])
+                        changes.push_back(std::move(batch[i].change));
                 m_book.commit(changes);
-            } else {
+            }
+            if (!all) {
                 // New changes are accepted only under the book's mutex, so the queue cannot grow
                 // while the book replays it.
                 std::lock_guard queue(m_queueMutex);
-                std::vector<const Change *> pending;
-                pending.reserve(m_queue.size());
-                for (const Job &j : m_queue)
-                    pending.push_back(&j.change);
-                const std::vector<bool> holds = m_book.fail(pending);
-                std::deque<Job> kept;
-                for (size_t i = 0; i < m_queue.size(); ++i) {
-                    if (holds[i])
-                        kept.push_back(std::move(m_queue[i]));
-                    else
-                        dropped.push_back(std::move(m_queue[i].done));
-                }
-                m_queue.swap(kept);
+                dropped = replayQueue();
             }
         }
-        for (Job &j : batch)
-            j.done(ok ? Outcome::Committed : Outcome::Failed);
+        for (size_t i = 0; i < batch.size(); ++i)
+            batch[i].done(!stored ? Outcome::Failed : (*stored)[i] ? Outcome::Committed : Outcome::Dropped);
         for (Done &d : dropped)
             d(Outcome::Dropped);
     }

@@ -8,7 +8,9 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
+#include <vector>
 
 #include "server/src/background_thread.h"
 #include "server/src/poll_book.h"
@@ -21,7 +23,8 @@ public:
     enum class Outcome {
         Committed, // stored
         Failed,    // its transaction failed: not stored
-        Dropped,   // not stored because a change it built on was not (a vote in a poll whose opening failed)
+        Dropped,   // not stored because a change it built on was not (a vote in a poll whose opening
+                   // failed), or because its account was removed from the database meanwhile
     };
     using Done = std::function<void(Outcome)>;
 
@@ -46,7 +49,12 @@ private:
         Done done;
     };
     void loop();
-    bool store(const std::deque<Job> &batch);
+    // Stores a batch in one transaction. Nothing when the transaction failed, else which of its
+    // changes were stored: those of an account removed meanwhile are left out.
+    std::optional<std::vector<bool>> store(const std::deque<Job> &batch);
+    // Makes the book's current state the committed one with the queued changes replayed on top,
+    // and takes the changes that no longer hold out of the queue. Both mutexes held.
+    std::vector<Done> replayQueue();
 
     Store &m_store;
     PollBook &m_book;

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sqlite3.h>
 #include <string>
 
 #include "server/src/device_tokens.h"
@@ -38,6 +39,39 @@ inline std::string deviceCookie(int n)
     return server::DeviceTokens(testDeviceKey()).sign(id);
 }
 
+// Holds the database's write lock, as another program would (a backup tool, the sqlite3 shell),
+// until release() gives up what it did or commit() stores it.
+class ForeignWriter {
+public:
+    explicit ForeignWriter(const std::string &path)
+    {
+        EXPECT_EQ(sqlite3_open(path.c_str(), &m_db), SQLITE_OK);
+        sqlite3_busy_timeout(m_db, 10'000);
+        EXPECT_EQ(sqlite3_exec(m_db, "PRAGMA foreign_keys=ON; BEGIN IMMEDIATE", nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+    }
+    ~ForeignWriter()
+    {
+        release();
+        sqlite3_close(m_db);
+    }
+    ForeignWriter(const ForeignWriter &) = delete;
+    ForeignWriter &operator=(const ForeignWriter &) = delete;
+    void exec(const std::string &sql)
+    {
+        EXPECT_EQ(sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+    }
+    void release()
+    {
+        if (!sqlite3_get_autocommit(m_db))
+            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    void commit() { exec("COMMIT"); }
+
+private:
+    sqlite3 *m_db = nullptr;
+};
+
 class ServerFixture : public ::testing::Test {
 protected:
     void SetUp() override
@@ -58,7 +92,8 @@ protected:
         std::filesystem::remove_all(m_dir, ec);
     }
 
-    // Accounts are read at start, so add them before startServer().
+    // Adds an account or changes its password, as --add-user does; a running server takes it for
+    // the next login.
     void addUser(const std::string &id, const std::string &password)
     {
         server::Store store(m_dbPath, true);
@@ -81,6 +116,12 @@ protected:
     {
         m_server = std::make_unique<server::PollServer>(c);
         m_server->start();
+    }
+
+    void removeUser(const std::string &id)
+    {
+        server::Store store(m_dbPath, true);
+        EXPECT_TRUE(store.removeUser(id)) << id;
     }
 
     void stopServer() { m_server.reset(); }

@@ -52,6 +52,22 @@ TEST(LoginQueue, AddressesTakeTurns)
     EXPECT_EQ(queue.submit("late", check("x")), LoginQueue::Queued::Stopped);
 }
 
+TEST(LoginQueue, HousekeepingComesBeforeEachCheck)
+{
+    LoginQueue queue({4, 100});
+    std::vector<std::string> order;
+    // Only checks wake it here: the hour between two housekeepings of their own never passes.
+    queue.setHousekeeping([&order] { order.push_back("h"); }, std::chrono::hours(1));
+    queue.start();
+    Blocked blocked(queue);
+    for (const char *name : {"c1", "c2"})
+        EXPECT_EQ(queue.submit("a", [&order, name] { order.push_back(name); }), LoginQueue::Queued::Yes);
+    blocked.release();
+    queue.stop();
+    // The first is the one before the blocking check.
+    EXPECT_EQ(order, (std::vector<std::string>{"h", "h", "c1", "h", "c2"}));
+}
+
 TEST(LoginQueue, TheTotalIsBoundedAndFreedAgain)
 {
     LoginQueue queue({2, 4});

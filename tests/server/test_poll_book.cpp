@@ -146,6 +146,45 @@ TEST(Accounts, FoundInAnyCaseAndFormWhenOnlyOneFits)
     EXPECT_EQ(book.vote("MEIER", "A", "", "d1", 0).result, VoteResult::Unknown);
 }
 
+TEST(Accounts, AddedAndRemovedWhileRunningKeepTheIndexTrue)
+{
+    PollBook book(10'000);
+    book.load({{"Meier", "h"}}, {}, {});
+    ASSERT_TRUE(book.open("Meier", 2, "", false));
+    ASSERT_EQ(book.vote("meier", "A", "", "d1", 0).result, VoteResult::Accepted);
+    // Each step, then what the typed IDs find after it.
+    const struct {
+        const char *add, *remove;
+        std::optional<std::string> meier, mueller;
+    } steps[] = {
+        {"Müller", nullptr, "Meier", "Müller"},
+        {"meier", nullptr, std::nullopt, "Müller"}, // two accounts alike: only the exact spelling
+        {nullptr, "Meier", "meier", "Müller"},      // one again
+        {nullptr, "Müller", "meier", std::nullopt},
+        {"Müller", nullptr, "meier", "Müller"},
+    };
+    for (const auto &s : steps) {
+        if (s.add)
+            book.addAccount(s.add);
+        if (s.remove)
+            book.removeAccount(s.remove);
+        const std::string step = s.add ? std::string("+") + s.add : std::string("-") + s.remove;
+        EXPECT_EQ(book.findAccount("MEIER"), s.meier) << step;
+        EXPECT_EQ(book.findAccount("MU\u0308LLER"), s.mueller) << step;
+    }
+    // The removed account took its poll along, the one added again starts without one, and a vote
+    // of the removed account's poll still on its way no longer holds.
+    EXPECT_EQ(book.current("Meier"), nullptr);
+    EXPECT_EQ(book.vote("Meier", "A", "", "d1", 0).result, VoteResult::Closed); // finds "meier" now
+    EXPECT_EQ(book.vote("Müller", "A", "", "d1", 0).result, VoteResult::Closed);
+    Change late;
+    late.user = "Meier";
+    late.pollId = 1;
+    EXPECT_EQ(book.fail({&late}), std::vector<bool>{false});
+    book.addAccount("Meier");
+    EXPECT_EQ(book.counts("Meier"), (std::array<int64_t, kMaxAnswers>{}));
+}
+
 TEST_F(Book, ClosedPollsAndOtherAccountsRefuse)
 {
     EXPECT_EQ(vote("d1", "A").result, VoteResult::Closed); // never opened

@@ -1,5 +1,6 @@
 // The kelvora-server program itself: start-up output, accounts from the command line with the
 // password on standard input, a port in use, and a hard kill in the middle of a poll.
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -187,6 +188,31 @@ TEST_F(Program, ManagesAccountsFromTheCommandLine)
     EXPECT_NE(m_banner.find("/?id=M%C3%BCller%26Co"), std::string::npos) << m_banner;
     HttpClient c(port);
     EXPECT_EQ(c.get("/kv_user_exists.php?id=M%FCller%26Co&pw=p%E4sswort").body, "User exists");
+}
+
+TEST_F(Program, AccountsChangedWhileItRunsCountWithinSeconds)
+{
+    using std::chrono::steady_clock;
+    const std::string refused = "Unknown user or wrong password";
+    const uint16_t port = startServer();
+    ASSERT_NE(port, 0);
+    HttpClient c(port);
+    ASSERT_EQ(run({"--db", m_db, "--add-user", "neu"}, "pw\n").status, 0);
+    const auto added = steady_clock::now();
+    EXPECT_EQ(c.get("/kv_user_exists.php?id=neu&pw=pw").body, "User exists");
+    EXPECT_EQ(c.get("/kv_set.php?id=neu&pw=pw&st=2").body, "Ready for Voting"); // with the remembered login
+    EXPECT_LT(steady_clock::now() - added, std::chrono::seconds(3));
+
+    ASSERT_EQ(run({"--db", m_db, "--remove-user", "neu"}).status, 0);
+    const auto removed = steady_clock::now();
+    // The remembered login is forgotten once the server has seen the change: asked until then.
+    std::string reply;
+    while ((reply = c.get("/kv_set.php?id=neu&pw=pw&st=2").body) != refused
+           && steady_clock::now() - removed < std::chrono::seconds(3))
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(reply, refused);
+    EXPECT_EQ(c.get("/kv_user_exists.php?id=neu&pw=pw").body, refused);
+    EXPECT_EQ(c.get("/kv_user_exists.php?id=demo&pw=pw").body, "User exists");
 }
 
 TEST_F(Program, APortInUseIsAnErrorAtStart)

@@ -2,37 +2,12 @@
 // shell): the vote in the failed transaction is answered as not stored, and what was queued
 // behind it - a new opening and the votes in it - is stored, answered and shown as it really is.
 #include <future>
-#include <sqlite3.h>
 
 #include "tests/server/server_fixture.h"
 
 using namespace kv::test;
 
 namespace {
-
-// Holds the database's write lock, as another program would, until release().
-class ForeignWriter {
-public:
-    explicit ForeignWriter(const std::string &path)
-    {
-        EXPECT_EQ(sqlite3_open(path.c_str(), &m_db), SQLITE_OK);
-        sqlite3_busy_timeout(m_db, 10'000);
-        EXPECT_EQ(sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
-    }
-    ~ForeignWriter()
-    {
-        release();
-        sqlite3_close(m_db);
-    }
-    void release()
-    {
-        if (!sqlite3_get_autocommit(m_db))
-            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-    }
-
-private:
-    sqlite3 *m_db = nullptr;
-};
 
 class StorageFaults : public ServerFixture {
 protected:
