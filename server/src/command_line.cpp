@@ -1,6 +1,7 @@
 #include "server/src/command_line.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 
 namespace kv::server {
@@ -27,6 +28,13 @@ Options:
   --help-pdf FILE        the lecturers' help document served at /Dozenten_Hilfe.pdf
                          (default: Dozenten_Hilfe.pdf beside this program, else
                          /usr/share/kelvora-server/Dozenten_Hilfe.pdf; "" serves none)
+  --ldap-url URL          lecturers from the directory: ldap://HOST[:PORT]/ or
+                         ldaps://HOST[:PORT]/; a simple bind as the DN of --ldap-bind-dn
+                         with the user's password is a good login (local accounts too)
+  --ldap-bind-dn DN      the DN to bind as, %u standing for the user ID,
+                         e.g. uid=%u,ou=people,dc=example,dc=org
+  --ldap-starttls        StartTLS on an ldap:// URL before the bind
+  --ldap-timeout S       seconds to wait for connecting and for each answer (default 5)
   --help                 this text
 )";
 
@@ -128,12 +136,34 @@ CommandLine parseCommandLine(const std::vector<std::string> &args)
                 o.userId = *v;
         } else if (a == "--list-users") {
             o.command = CommandLineOptions::Command::ListUsers;
+        } else if (a == "--ldap-url") {
+            if (const auto v = value())
+                config.directory.url = *v;
+        } else if (a == "--ldap-bind-dn") {
+            if (const auto v = value())
+                config.directory.bindDnTemplate = *v;
+        } else if (a == "--ldap-starttls") {
+            config.directory.startTls = true;
+        } else if (a == "--ldap-timeout") {
+            if (const auto n = numberValue(1, 600))
+                config.directory.timeout = std::chrono::seconds(*n);
         } else {
             error = "unknown option " + a;
         }
         if (!error.empty())
             return CommandLineError{error};
     }
+    const DirectoryConfig &d = config.directory;
+    const bool ldap = d.url.rfind("ldap://", 0) == 0, ldaps = d.url.rfind("ldaps://", 0) == 0;
+    if (!d.url.empty() && !ldap && !ldaps)
+        return CommandLineError{"--ldap-url must be an ldap:// or ldaps:// URL"};
+    if (d.url.empty() != d.bindDnTemplate.empty())
+        return CommandLineError{"--ldap-url and --ldap-bind-dn go together"};
+    if (!d.bindDnTemplate.empty() && d.bindDnTemplate.find("%u") == std::string::npos)
+        return CommandLineError{"--ldap-bind-dn must contain %u, which stands for the user ID"};
+    if (d.startTls && !ldap)
+        return CommandLineError{
+            "--ldap-starttls needs an ldap:// --ldap-url (ldaps:// is TLS from the start)"};
     return o;
 }
 

@@ -57,6 +57,39 @@ TEST(CommandLine, ReadsEachOption)
         EXPECT_EQ(parsed(args), expected) << testing::PrintToString(args);
 }
 
+TEST(CommandLine, ReadsTheDirectoryOptions)
+{
+    auto directory = [](const std::vector<std::string> &args) -> std::string {
+        const CommandLine line = parseCommandLine(args);
+        if (const auto *error = std::get_if<CommandLineError>(&line))
+            return "error: " + error->message;
+        const DirectoryConfig &d = std::get<CommandLineOptions>(line).config.directory;
+        return d.url + " " + d.bindDnTemplate + (d.startTls ? " starttls " : " plain ")
+               + std::to_string(d.timeout.count()) + "ms";
+    };
+    const std::string dn = "uid=%u,ou=people,dc=example,dc=org";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{}, "  plain 5000ms"},
+        {{"--ldap-url", "ldaps://dir.example.org", "--ldap-bind-dn", dn},
+         "ldaps://dir.example.org " + dn + " plain 5000ms"},
+        {{"--ldap-starttls", "--ldap-url", "ldap://127.0.0.1:3890/", "--ldap-bind-dn", dn, "--ldap-timeout",
+          "2"},
+         "ldap://127.0.0.1:3890/ " + dn + " starttls 2000ms"},
+        {{"--ldap-url", "http://dir", "--ldap-bind-dn", dn},
+         "error: --ldap-url must be an ldap:// or ldaps:// URL"},
+        {{"--ldap-url", "ldap://dir"}, "error: --ldap-url and --ldap-bind-dn go together"},
+        {{"--ldap-bind-dn", dn}, "error: --ldap-url and --ldap-bind-dn go together"},
+        {{"--ldap-url", "ldap://dir", "--ldap-bind-dn", "uid=x,dc=org"},
+         "error: --ldap-bind-dn must contain %u, which stands for the user ID"},
+        {{"--ldap-url", "ldaps://dir", "--ldap-bind-dn", dn, "--ldap-starttls"},
+         "error: --ldap-starttls needs an ldap:// --ldap-url (ldaps:// is TLS from the start)"},
+        {{"--ldap-timeout", "0"}, "error: invalid value for --ldap-timeout: 0"},
+        {{"--ldap-url"}, "error: --ldap-url needs a value"},
+    };
+    for (const auto &[args, expected] : cases)
+        EXPECT_EQ(directory(args), expected) << testing::PrintToString(args);
+}
+
 TEST(CommandLine, NamesEachMistake)
 {
     const std::pair<std::vector<std::string>, std::string> cases[] = {
