@@ -34,6 +34,8 @@ Options:
   --ldap-bind-dn DN      the DN to bind as, %u standing for the user ID,
                          e.g. uid=%u,ou=people,dc=example,dc=org
   --ldap-starttls        StartTLS on an ldap:// URL before the bind
+  --ldap-ca-file FILE     the CAs of the directory's certificate (default: those of
+                         /etc/ldap/ldap.conf, else the system's)
   --ldap-timeout S       seconds to wait for connecting and for each answer (default 5)
   --help                 this text
 )";
@@ -142,6 +144,9 @@ CommandLine parseCommandLine(const std::vector<std::string> &args)
         } else if (a == "--ldap-bind-dn") {
             if (const auto v = value())
                 config.directory.bindDnTemplate = *v;
+        } else if (a == "--ldap-ca-file") {
+            if (const auto v = value())
+                config.directory.caFile = *v;
         } else if (a == "--ldap-starttls") {
             config.directory.startTls = true;
         } else if (a == "--ldap-timeout") {

@@ -62,9 +62,10 @@ void logRefusal(const DirectoryConfig &config, const std::string &id, const char
     char *diagnostic = nullptr;
     if (ld)
         ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &diagnostic);
+    // libldap says "(unknown error code)" when the directory gave no message of its own.
+    const bool told = diagnostic && *diagnostic && std::string_view(diagnostic) != "(unknown error code)";
     std::fprintf(stderr, "kelvora-server: directory %s: %s for %s failed: %s%s%s\n", config.url.c_str(), step,
-                 id.c_str(), ldap_err2string(rc), diagnostic && *diagnostic ? " - " : "",
-                 diagnostic ? diagnostic : "");
+                 id.c_str(), ldap_err2string(rc), told ? " - " : "", told ? diagnostic : "");
     ldap_memfree(diagnostic);
 }
 
@@ -87,6 +88,17 @@ bool Directory::check(const std::string &id, const std::string &password) const
     timeval timeout{static_cast<time_t>(us / 1000000), static_cast<suseconds_t>(us % 1000000)};
     ldap_set_option(c.ld, LDAP_OPT_NETWORK_TIMEOUT, &timeout); // connecting, and the TLS handshake
     ldap_set_option(c.ld, LDAP_OPT_TIMEOUT, &timeout);         // each answer
+    if (!m_config.caFile.empty()) {
+        // A TLS context of this connection's own, which trusts these CAs and checks the name.
+        const int demand = LDAP_OPT_X_TLS_DEMAND, server = 0;
+        ldap_set_option(c.ld, LDAP_OPT_X_TLS_CACERTFILE, m_config.caFile.c_str());
+        ldap_set_option(c.ld, LDAP_OPT_X_TLS_REQUIRE_CERT, &demand);
+        rc = ldap_set_option(c.ld, LDAP_OPT_X_TLS_NEWCTX, &server);
+        if (rc != LDAP_SUCCESS) {
+            logRefusal(m_config, id, "the CA file", c.ld, rc);
+            return false;
+        }
+    }
     if (m_config.startTls) {
         rc = ldap_start_tls_s(c.ld, nullptr, nullptr);
         if (rc != LDAP_SUCCESS) {

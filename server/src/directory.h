@@ -13,6 +13,7 @@ struct DirectoryConfig {
     std::string url;            // ldap://host[:port] or ldaps://host[:port]; empty: no directory
     bool startTls = false;      // StartTLS on an ldap:// URL before the bind
     std::string bindDnTemplate; // "uid=%u,ou=people,dc=example,dc=org": %u is the escaped ID
+    std::string caFile;         // the CAs the directory's certificate must come from; empty: ldap.conf's
     std::chrono::milliseconds timeout{5000};
 };
 

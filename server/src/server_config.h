@@ -38,7 +38,8 @@ struct ServerConfig {
     // (the path answers 404).
     std::string helpPdfPath;
     size_t maxHelpPdfBytes = kMaxHelpPdfBytes;
-    // Lecturers from the directory (--ldap-url, --ldap-starttls, --ldap-bind-dn, --ldap-timeout);
+    // Lecturers from the directory (--ldap-url, --ldap-starttls, --ldap-bind-dn, --ldap-ca-file,
+    // --ldap-timeout);
     // an empty URL: local accounts only.
     DirectoryConfig directory;
 };

@@ -64,8 +64,8 @@ TEST(CommandLine, ReadsTheDirectoryOptions)
         if (const auto *error = std::get_if<CommandLineError>(&line))
             return "error: " + error->message;
         const DirectoryConfig &d = std::get<CommandLineOptions>(line).config.directory;
-        return d.url + " " + d.bindDnTemplate + (d.startTls ? " starttls " : " plain ")
-               + std::to_string(d.timeout.count()) + "ms";
+        return d.url + " " + d.bindDnTemplate + (d.startTls ? " starttls " : " plain ") + d.caFile
+               + (d.caFile.empty() ? "" : " ") + std::to_string(d.timeout.count()) + "ms";
     };
     const std::string dn = "uid=%u,ou=people,dc=example,dc=org";
     const std::pair<std::vector<std::string>, std::string> cases[] = {
@@ -73,8 +73,8 @@ TEST(CommandLine, ReadsTheDirectoryOptions)
         {{"--ldap-url", "ldaps://dir.example.org", "--ldap-bind-dn", dn},
          "ldaps://dir.example.org " + dn + " plain 5000ms"},
         {{"--ldap-starttls", "--ldap-url", "ldap://127.0.0.1:3890/", "--ldap-bind-dn", dn, "--ldap-timeout",
-          "2"},
-         "ldap://127.0.0.1:3890/ " + dn + " starttls 2000ms"},
+          "2", "--ldap-ca-file", "/etc/ca.pem"},
+         "ldap://127.0.0.1:3890/ " + dn + " starttls /etc/ca.pem 2000ms"},
         {{"--ldap-url", "http://dir", "--ldap-bind-dn", dn},
          "error: --ldap-url must be an ldap:// or ldaps:// URL"},
         {{"--ldap-url", "ldap://dir"}, "error: --ldap-url and --ldap-bind-dn go together"},

@@ -54,13 +54,32 @@ bool accepts(uint16_t port)
     return ok;
 }
 
-// slapd with an mdb database in `dir`, loaded with slapadd, in the foreground as a child.
+// slapd with an mdb database in `dir`, loaded with slapadd, in the foreground as a child; ldap://
+// (with StartTLS) and ldaps:// with a certificate for its address from a CA made here.
 class Slapd {
 public:
-    explicit Slapd(const std::filesystem::path &dir) : m_dir(dir), m_port(freePort())
+    explicit Slapd(const std::filesystem::path &dir) : m_dir(dir), m_port(freePort()), m_tlsPort(freePort())
     {
         std::filesystem::create_directories(dir / "data");
-        std::ofstream(dir / "slapd.conf") << "include /etc/ldap/schema/core.schema\n"
+        const std::string d = shellQuoted(dir.string()) + "/";
+        const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2";
+        const std::string steps[] = {
+            "openssl req -x509" + ec + " -subj /CN=KelvoraTestCA -keyout " + d + "ca.key -out " + d
+                + "ca.pem",
+            "openssl req" + ec + " -subj /CN=" + kAddress + " -keyout " + d + "server.key -out " + d
+                + "server.csr",
+            "printf 'subjectAltName=IP:" + std::string(kAddress) + "\\n' > " + d + "ext",
+            "openssl x509 -req -days 2 -in " + d + "server.csr -CA " + d + "ca.pem -CAkey " + d
+                + "ca.key -CAcreateserial -extfile " + d + "ext -out " + d + "server.pem",
+        };
+        std::string command = "(true";
+        for (const auto &step : steps)
+            command += " && " + step;
+        const auto certificates = runProgram(command + ")");
+        EXPECT_EQ(certificates.status, 0) << certificates.output;
+        std::ofstream(dir / "slapd.conf") << "TLSCertificateFile " << (dir / "server.pem").string()
+                                          << "\nTLSCertificateKeyFile " << (dir / "server.key").string()
+                                          << "\ninclude /etc/ldap/schema/core.schema\n"
                                              "include /etc/ldap/schema/cosine.schema\n"
                                              "include /etc/ldap/schema/inetorgperson.schema\n"
                                              "pidfile "
@@ -95,7 +114,8 @@ public:
     {
         const std::string conf = (m_dir / "slapd.conf").string(), url = this->url(),
                           log = (m_dir / "slapd.log").string();
-        std::vector<std::string> args = {"/usr/sbin/slapd", "-f", conf, "-h", url, "-d", "0"};
+        std::vector<std::string> args = {"/usr/sbin/slapd",      "-f", conf, "-h",
+                                         url + " " + ldapsUrl(), "-d", "0"};
         std::vector<char *> argv;
         for (auto &a : args)
             argv.push_back(a.data());
@@ -107,9 +127,9 @@ public:
         ASSERT_EQ(posix_spawn(&m_pid, argv[0], &fa, nullptr, argv.data(), environ), 0);
         posix_spawn_file_actions_destroy(&fa);
         const auto deadline = Clock::now() + std::chrono::seconds(20);
-        while (!accepts(m_port) && Clock::now() < deadline)
+        while (!(accepts(m_port) && accepts(m_tlsPort)) && Clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        ASSERT_TRUE(accepts(m_port)) << "slapd did not come up";
+        ASSERT_TRUE(accepts(m_port) && accepts(m_tlsPort)) << "slapd did not come up";
     }
     void stop()
     {
@@ -123,10 +143,15 @@ public:
     void freeze() { kill(m_pid, SIGSTOP); }
     void thaw() { kill(m_pid, SIGCONT); }
     std::string url() const { return "ldap://" + std::string(kAddress) + ":" + std::to_string(m_port) + "/"; }
+    std::string ldapsUrl() const
+    {
+        return "ldaps://" + std::string(kAddress) + ":" + std::to_string(m_tlsPort) + "/";
+    }
+    std::string caFile() const { return (m_dir / "ca.pem").string(); }
 
 private:
     std::filesystem::path m_dir;
-    uint16_t m_port;
+    uint16_t m_port, m_tlsPort;
     pid_t m_pid = -1;
 };
 
@@ -240,6 +265,29 @@ TEST_F(Ldap, ADirectoryPasswordLogsInAndAWrongOneDoesNot)
     addUser("lokal", "hier");
     EXPECT_EQ(login("lokal", "vompw"), kRefused);
     EXPECT_EQ(login("lokal", "hier"), "User exists");
+}
+
+TEST_F(Ldap, StartTlsAndLdapsTrustOnlyTheDirectorysCa)
+{
+    const struct {
+        bool ldaps, startTls, ownCa;
+        const char *reply;
+    } cases[] = {
+        {false, true, true, "User exists"},
+        {true, false, true, "User exists"},
+        {true, false, false, "Unknown user or wrong password"}, // the system's CAs do not know it
+        {false, true, false, "Unknown user or wrong password"},
+    };
+    for (const auto &c : cases) {
+        stopServer();
+        auto config = this->config();
+        config.directory.url = c.ldaps ? m_slapd->ldapsUrl() : m_slapd->url();
+        config.directory.startTls = c.startTls;
+        config.directory.caFile = c.ownCa ? m_slapd->caFile() : "";
+        config.directory.bindDnTemplate = "uid=%u,ou=people,dc=kelvora,dc=test";
+        startServer(config);
+        EXPECT_EQ(login("tom", "tomspw"), c.reply) << config.directory.url << " " << config.directory.caFile;
+    }
 }
 
 TEST_F(Ldap, WithTheDirectoryHangingOrGoneLoginsFailCleanlyAndVotingGoesOn)
