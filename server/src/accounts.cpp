@@ -76,6 +76,7 @@ bool Accounts::check(const std::string &id, const std::string &password)
     bool known = false;
     std::string hash;
     const Directory *directory = nullptr;
+    std::function<bool(const std::string &)> store;
     {
         std::shared_lock l(m_mutex);
         const auto it = m_hashes.find(id);
@@ -83,6 +84,8 @@ bool Accounts::check(const std::string &id, const std::string &password)
         if (known)
             hash = it->second;
         directory = m_directory;
+        if (directory && !known)
+            store = m_storeDirectoryAccount;
     }
     if (!hash.empty()) {
         if (!verifyPassword(hash, password))
@@ -90,7 +93,7 @@ bool Accounts::check(const std::string &id, const std::string &password)
     } else if (directory) {
         if (!directory->check(id, password))
             return false;
-        if (!known && !(m_storeDirectoryAccount && m_storeDirectoryAccount(id)))
+        if (!known && !(store && store(id)))
             return false;
     } else {
         verifyPassword(m_decoyHash, password); // same work as for a known ID
