@@ -37,6 +37,10 @@ Options:
   --ldap-ca-file FILE     the CAs of the directory's certificate (default: those of
                          /etc/ldap/ldap.conf, else the system's)
   --ldap-timeout S       seconds to wait for connecting and for each answer (default 5)
+  --trusted-proxy ADDR[/PREFIX]
+                         a reverse proxy (or network of them) whose X-Forwarded-For or
+                         Forwarded header names the client and whose X-Forwarded-Proto
+                         tells https; repeatable, IPv4 or IPv6 (default: none)
   --help                 this text
 )";
 
@@ -125,6 +129,13 @@ CommandLine parseCommandLine(const std::vector<std::string> &args)
             }
         } else if (a == "--help-pdf") {
             o.helpPdf = value();
+        } else if (a == "--trusted-proxy") {
+            if (const auto v = value()) {
+                if (const auto range = parseAddressRange(*v))
+                    config.trustedProxies.push_back(*range);
+                else
+                    error = "--trusted-proxy needs an IPv4 or IPv6 address, optionally with /PREFIX: " + *v;
+            }
         } else if (a == "--add-user") {
             o.command = CommandLineOptions::Command::AddUser;
             if (const auto v = value())

@@ -5,7 +5,9 @@
 
 namespace kv::server {
 
-ConnectionGuard::ConnectionGuard(Limits limits) : m_limits(limits) {}
+ConnectionGuard::ConnectionGuard(Limits limits, TrustedProxies proxies)
+    : m_limits(limits), m_proxies(std::move(proxies))
+{}
 
 ConnectionGuard::~ConnectionGuard()
 {
@@ -28,8 +30,11 @@ bool ConnectionGuard::admit(const std::string &address, bool unfinished)
     const auto it = m_addresses.find(address);
     if (it == m_addresses.end())
         return true;
-    return it->second.connections < m_limits.perAddress
-           && (!unfinished || it->second.unfinished < m_limits.unfinishedPerAddress);
+    const bool proxy = m_proxies.trusts(address);
+    return it->second.connections < (proxy ? m_limits.perProxy : m_limits.perAddress)
+           && (!unfinished
+               || it->second.unfinished
+                      < (proxy ? m_limits.unfinishedPerProxy : m_limits.unfinishedPerAddress));
 }
 
 void ConnectionGuard::setPhase(Entry &e, Phase phase, Clock::time_point now)

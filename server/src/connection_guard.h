@@ -14,6 +14,7 @@
 #include <unordered_map>
 
 #include "server/src/background_thread.h"
+#include "server/src/client_address.h"
 
 namespace kv::server {
 
@@ -24,10 +25,14 @@ public:
         unsigned unfinishedPerAddress = 256;               // of these, waiting for (the rest of) a request
         std::chrono::milliseconds requestDeadline{10'000}; // to send a whole request
         std::chrono::milliseconds idleDeadline{120'000};   // from the end of one request to the next
+        // A trusted reverse proxy carries the connections of many clients, and limits them per
+        // client itself: it has limits of its own.
+        unsigned perProxy = 8000;
+        unsigned unfinishedPerProxy = 2048;
     };
     using Clock = std::chrono::steady_clock;
 
-    explicit ConnectionGuard(Limits limits);
+    explicit ConnectionGuard(Limits limits, TrustedProxies proxies = {});
     ~ConnectionGuard();
     ConnectionGuard(const ConnectionGuard &) = delete;
     ConnectionGuard &operator=(const ConnectionGuard &) = delete;
@@ -71,6 +76,7 @@ private:
     void loop();
 
     Limits m_limits;
+    TrustedProxies m_proxies;
     std::mutex m_mutex;
     std::list<Entry> m_connections;
     std::unordered_map<std::string, PerAddress> m_addresses;

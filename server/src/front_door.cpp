@@ -151,7 +151,7 @@ void FrontDoor::drop(int fd, std::string_view reply)
 bool FrontDoor::grace(Waiting &w)
 {
     PerAddress &here = m_perAddress[w.address];
-    if (here.graced >= m_limits.waitingPerAddress)
+    if (here.graced >= w.limit)
         return false;
     ++here.graced;
     w.graced = true;
@@ -170,6 +170,7 @@ void FrontDoor::acceptAll()
             return; // EAGAIN, or out of descriptors: the rest wait in the backlog
         const int fd = w.socket.get();
         w.address = addressText(reinterpret_cast<sockaddr *>(&w.addr));
+        w.limit = m_limits.proxies.trusts(w.address) ? m_limits.waitingPerProxy : m_limits.waitingPerAddress;
         if (m_waiting.size() >= m_limits.waiting) {
             hangUp(fd, busy(kTooManyConnections));
             continue; // closes the socket
@@ -180,7 +181,7 @@ void FrontDoor::acceptAll()
         }
         w.deadline = std::chrono::steady_clock::now() + m_limits.deadline;
         const auto here = m_perAddress.find(w.address);
-        if (here == m_perAddress.end() || here->second.waiting < m_limits.waitingPerAddress) {
+        if (here == m_perAddress.end() || here->second.waiting < w.limit) {
             ++m_perAddress[w.address].waiting;
         } else if (!grace(w)) {
             hangUp(fd, busy(kTooManyUnfinished));

@@ -22,6 +22,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "server/src/client_address.h"
 #include "server/src/file_descriptor.h"
 #include "server/src/poller.h"
 
@@ -38,6 +39,10 @@ public:
         std::chrono::milliseconds grace{1000};
         size_t maxHeaderBytes = 16 * 1024;
         size_t maxBodyBytes = 4096; // of a first request that counts as complete when it is all there
+        // A trusted reverse proxy, which opens connections for many clients, may have this many
+        // waiting (and as many in the grace).
+        unsigned waitingPerProxy = 2048;
+        TrustedProxies proxies;
     };
     // Whether the guard takes another connection from this address; `unfinished`: one whose
     // request is not complete yet.
@@ -72,6 +77,7 @@ private:
         socklen_t len = 0;
         std::chrono::steady_clock::time_point deadline;
         bool graced = false; // over its address's limits, waiting out the grace
+        unsigned limit = 0;  // of waiting connections of its address, and of graced ones
     };
     struct PerAddress {
         unsigned waiting = 0;

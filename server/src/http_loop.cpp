@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <microhttpd.h>
@@ -73,7 +74,8 @@ MHD_Result queueReply(MHD_Connection *conn, const RequestContext &ctx, const Rep
     MHD_add_response_header(resp, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
     if (!ctx.newCookie.empty()) {
         const std::string cookie = std::string(kDeviceCookie) + "=" + ctx.newCookie
-                                   + "; Path=/; Max-Age=31536000; HttpOnly; SameSite=Lax";
+                                   + "; Path=/; Max-Age=31536000; HttpOnly; SameSite=Lax"
+                                   + (ctx.https ? "; Secure" : "");
         MHD_add_response_header(resp, MHD_HTTP_HEADER_SET_COOKIE, cookie.c_str());
     }
     for (const auto &[k, v] : r.headers)
@@ -81,6 +83,44 @@ MHD_Result queueReply(MHD_Connection *conn, const RequestContext &ctx, const Rep
     const MHD_Result ret = MHD_queue_response(conn, r.status, resp);
     MHD_destroy_response(resp);
     return ret;
+}
+
+// Collects what a proxy sent about its client; a repeated header's lines joined with commas.
+MHD_Result collectForwarding(void *cls, MHD_ValueKind, const char *key, const char *value)
+{
+    auto *h = static_cast<ForwardingHeaders *>(cls);
+    std::string *into = strcasecmp(key, "X-Forwarded-For") == 0     ? &h->forwardedFor
+                        : strcasecmp(key, "Forwarded") == 0         ? &h->forwarded
+                        : strcasecmp(key, "X-Forwarded-Proto") == 0 ? &h->proto
+                                                                    : nullptr;
+    if (into && value) {
+        if (!into->empty())
+            *into += ',';
+        *into += value;
+    }
+    return MHD_YES;
+}
+
+// The client of a request from a trusted proxy, as its headers name it. A header that cannot be
+// read counts as the proxy's own address and is logged, once a minute at most.
+void fillInClient(RequestContext &ctx, const TrustedProxies &proxies)
+{
+    if (!proxies.trusts(ctx.address))
+        return;
+    ForwardingHeaders headers;
+    MHD_get_connection_values(ctx.connection, MHD_HEADER_KIND, &collectForwarding, &headers);
+    const ClientOrigin origin = clientOrigin(ctx.address, headers, proxies);
+    if (origin.malformed) {
+        static OncePerMinute log;
+        if (log.due(OncePerMinute::Clock::now()))
+            std::fprintf(stderr,
+                         "kelvora-server: the proxy %s sent a client address that cannot be read "
+                         "(X-Forwarded-For: \"%.200s\", Forwarded: \"%.200s\"); its requests count as the "
+                         "proxy's own (this is logged once a minute at most)\n",
+                         ctx.address.c_str(), headers.forwardedFor.c_str(), headers.forwarded.c_str());
+    }
+    ctx.address = origin.address;
+    ctx.https = ctx.https || origin.https;
 }
 
 // What the loop keeps per connection (libmicrohttpd's socket context).
@@ -190,6 +230,9 @@ struct HttpLoop::Callbacks {
                 ctx->address = c->address;
                 ctx->ticket = c->ticket;
             }
+            ctx->https = loop->m_settings.https;
+            if (loop->m_settings.proxies)
+                fillInClient(*ctx, *loop->m_settings.proxies);
             loop->m_guard.headerDone(ctx->ticket);
             if (const char *why = framingError(conn, version))
                 return queueReply(conn, *ctx, badRequest(*ctx, why));

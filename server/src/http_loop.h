@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "server/src/client_address.h"
 #include "server/src/connection_guard.h"
 #include "server/src/file_descriptor.h"
 #include "server/src/http_request.h"
@@ -38,6 +39,8 @@ public:
         unsigned connectionLimit = 8000;          // of this loop's daemon
         unsigned idleTimeoutSeconds = 120;        // no byte at all for this long closes a connection
         bool ipv6 = false;                        // the connections come from an IPv6 socket
+        const TrustedProxies *proxies = nullptr;  // whose forwarding headers name the client
+        bool https = false;                       // the audience reaches the server over https
     };
 
     // `handler` answers every complete request of a sound size and framing.

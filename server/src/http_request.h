@@ -29,7 +29,8 @@ struct RequestContext {
     // What a handler reads.
     std::string rawUri; // as sent, query string included, nothing decoded
     std::string method;
-    std::string address; // the client's IP address
+    std::string address; // the client's IP address (behind a trusted proxy, the one it names)
+    bool https = false;  // the client reached the server over https (through a proxy, or the public URL)
     std::string body;
     // The path and the query string of rawUri, not decoded.
     std::string_view path() const { return std::string_view(rawUri).substr(0, rawUri.find('?')); }

@@ -19,7 +19,7 @@ constexpr std::chrono::milliseconds kAccountCheckInterval{1000};
 
 PollServer::PollServer(ServerConfig config)
     : m_config(std::move(config)), m_book(m_config.voteIntervalMs), m_loginQueue(m_config.logins),
-      m_guard(m_config.connections), m_router(routes())
+      m_proxies(m_config.trustedProxies), m_guard(m_config.connections, m_proxies), m_router(routes())
 {}
 
 PollServer::~PollServer()
@@ -106,6 +106,8 @@ void PollServer::start()
                 m_config.connectionLimit / threads + (i < m_config.connectionLimit % threads);
             settings.idleTimeoutSeconds = m_config.idleTimeoutSeconds;
             settings.ipv6 = m_config.bindAddress.find(':') != std::string::npos;
+            settings.proxies = &m_proxies;
+            settings.https = m_config.publicUrl.rfind("https://", 0) == 0;
             m_loops.push_back(std::make_unique<HttpLoop>(
                 settings, m_guard, [this](RequestContext &ctx) { return m_router.dispatch(ctx); }));
             if (!m_loops.back()->start())
@@ -118,6 +120,8 @@ void PollServer::start()
         door.deadline = m_config.connections.requestDeadline;
         door.maxHeaderBytes = m_config.maxHeaderBytes;
         door.maxBodyBytes = m_config.maxBodyBytes;
+        door.waitingPerProxy = m_config.connections.unfinishedPerProxy;
+        door.proxies = m_proxies;
         m_frontDoor = std::make_unique<FrontDoor>(
             door,
             [this](const std::string &address, bool unfinished) {

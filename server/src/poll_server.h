@@ -14,6 +14,7 @@
 #include "server/src/account_sync.h"
 #include "server/src/accounts.h"
 #include "server/src/audience_api.h"
+#include "server/src/client_address.h"
 #include "server/src/connection_guard.h"
 #include "server/src/device_tokens.h"
 #include "server/src/directory.h"
@@ -72,6 +73,7 @@ private:
     std::unique_ptr<Directory> m_directory;     // with --ldap-url
     std::unique_ptr<AccountSync> m_accountSync; // used on the login queue's thread
     LoginQueue m_loginQueue;
+    TrustedProxies m_proxies; // whose forwarding headers name the client
     ConnectionGuard m_guard;
     std::unique_ptr<FrontDoor> m_frontDoor;
     HelpDocument m_help; // read at start, not changed while the server runs

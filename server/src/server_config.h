@@ -5,7 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "server/src/client_address.h"
 #include "server/src/connection_guard.h"
 #include "server/src/directory.h"
 #include "server/src/help_document.h"
@@ -42,6 +44,10 @@ struct ServerConfig {
     // --ldap-timeout);
     // an empty URL: local accounts only.
     DirectoryConfig directory;
+
+    // Reverse proxies whose X-Forwarded-For (or Forwarded) names the client, and whose
+    // X-Forwarded-Proto tells whether the client came over https (--trusted-proxy).
+    std::vector<AddressRange> trustedProxies;
 };
 
 } // namespace kv::server

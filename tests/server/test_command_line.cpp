@@ -118,11 +118,27 @@ TEST(CommandLine, NamesEachMistake)
          "in "
          "the process list nor in the shell history"},
         {{"--port", "x", "--help"}, "invalid value for --port: x"},
+        {{"--trusted-proxy"}, "--trusted-proxy needs a value"},
+        {{"--trusted-proxy", "proxy.example.org"},
+         "--trusted-proxy needs an IPv4 or IPv6 address, optionally with /PREFIX: proxy.example.org"},
+        {{"--trusted-proxy", "10.0.0.0/33"},
+         "--trusted-proxy needs an IPv4 or IPv6 address, optionally with /PREFIX: 10.0.0.0/33"},
         {{"--verbose"}, "unknown option --verbose"},
         {{"serve"}, "unknown option serve"},
     };
     for (const auto &[args, expected] : cases)
         EXPECT_EQ(parsed(args), "error: " + expected) << testing::PrintToString(args);
+}
+
+TEST(CommandLine, TrustsEachProxyGiven)
+{
+    const CommandLine line =
+        parseCommandLine({"--trusted-proxy", "127.0.0.1", "--trusted-proxy", "fd00::/8"});
+    ASSERT_TRUE(std::holds_alternative<CommandLineOptions>(line));
+    const TrustedProxies proxies(std::get<CommandLineOptions>(line).config.trustedProxies);
+    for (const auto &[address, trusted] : std::vector<std::pair<std::string, bool>>{
+             {"127.0.0.1", true}, {"127.0.0.2", false}, {"fd12::1", true}, {"fe00::1", false}})
+        EXPECT_EQ(proxies.trusts(address), trusted) << address;
 }
 
 } // namespace
