@@ -91,6 +91,9 @@ if(TARGET kelvora-server)
           COMPONENT server)
   install(FILES ${pkg_src}/copyright ${pkg_out}/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/kelvora-server PERMISSIONS ${rw_r_r} COMPONENT server)
+  # The reverse proxies in front of it, as server/README.md explains them.
+  install(FILES ${pkg_src}/examples/kelvora-server.nginx ${pkg_src}/examples/Caddyfile
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/kelvora-server/examples PERMISSIONS ${rw_r_r} COMPONENT server)
   # The lecturers' help document, where the server looks for it when it is installed.
   if(TARGET kelvora-help-pdf)
     install(FILES ${CMAKE_BINARY_DIR}/bin/Dozenten_Hilfe.pdf DESTINATION ${CMAKE_INSTALL_DATADIR}/kelvora-server

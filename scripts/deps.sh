@@ -14,6 +14,9 @@ test=(chromium chromium-driver python3 clang-format zbar-tools libreoffice-calc-
 test+=(clang libclang-rt-14-dev)
 # The directory tests start OpenLDAP's slapd with a directory of their own, loaded with slapadd.
 test+=(slapd ldap-utils)
+# The reverse-proxy test and benchmark run Debian's nginx in front of the server, with a
+# certificate made by openssl.
+test+=(nginx-light openssl)
 # The accessibility test installs axe-core with npm (Debian's Node.js comes without npm).
 command -v npm >/dev/null || test+=(nodejs npm)
 

@@ -128,6 +128,28 @@ for lib in $(objdump -p /usr/bin/kelvora-server | awk '$1 == "NEEDED" {print $2}
   [[ "$depends_names" == *" $pkg "* ]] || fail "$lib ($pkg) is not in the server's Depends: $server_depends"
 done
 
+say "server: the reverse proxy examples"
+for f in kelvora-server.nginx Caddyfile; do
+  [ -s "/usr/share/doc/kelvora-server/examples/$f" ] || fail "/usr/share/doc/kelvora-server/examples/$f missing"
+done
+if command -v nginx >/dev/null; then
+  # The site as shipped, in an http block of its own, with the certificate paths it names.
+  mkdir -p "$tmp/nginx"
+  openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=polls.example.org \
+    -keyout "$tmp/nginx/key.pem" -out "$tmp/nginx/cert.pem" >/dev/null 2>&1
+  sed -e "s#/etc/ssl/certs/polls.example.org.pem#$tmp/nginx/cert.pem#" \
+      -e "s#/etc/ssl/private/polls.example.org.key#$tmp/nginx/key.pem#" \
+      /usr/share/doc/kelvora-server/examples/kelvora-server.nginx > "$tmp/nginx/site.conf"
+  printf 'pid %s/nginx.pid;\nevents {}\nhttp { include %s/site.conf; }\n' "$tmp/nginx" "$tmp/nginx" \
+    > "$tmp/nginx/nginx.conf"
+  nginx -t -q -p "$tmp/nginx" -c "$tmp/nginx/nginx.conf" -g 'error_log stderr;' \
+    || fail "nginx does not take the shipped site"
+fi
+if command -v caddy >/dev/null; then
+  caddy validate --adapter caddyfile --config /usr/share/doc/kelvora-server/examples/Caddyfile >/dev/null 2>&1 \
+    || fail "caddy does not take the shipped Caddyfile"
+fi
+
 say "server: user, state folder, unit"
 getent passwd kelvora-server >/dev/null || fail "no user kelvora-server"
 [ "$(stat -c %U /var/lib/kelvora-server)" = kelvora-server ] || fail "/var/lib/kelvora-server is not the server's"
