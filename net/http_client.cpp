@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFile>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <curl/curl.h>
@@ -265,6 +266,11 @@ void HttpClient::start(const std::shared_ptr<Request> &request)
         curl_easy_setopt(easy, CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP));
         // "" makes the proxy apply to every host, whatever no_proxy in the environment says.
         curl_easy_setopt(easy, CURLOPT_NOPROXY, "");
+    }
+
+    if (!m_config.caFile.isEmpty()) {
+        const QByteArray ca = QFile::encodeName(m_config.caFile);
+        curl_easy_setopt(easy, CURLOPT_CAINFO, ca.constData()); // curl copies the string
     }
 
     m_running = request;

@@ -43,6 +43,7 @@ struct HttpClientConfig {
     qint64 maxReplyBytes = 64 * 1024; // a reply body is capped at 64 KiB
     QString proxyHost;                // empty: direct connection, environment proxies ignored
     int proxyPort = 0;
+    QString caFile; // certificates (PEM) that https servers are checked against; empty: the system's
 };
 
 class HttpClient {
