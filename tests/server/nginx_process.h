@@ -79,7 +79,7 @@ public:
         std::string conf = "pid " + m_dir + "/nginx.pid;\nerror_log " + m_dir + "/error.log notice;\n";
         if (geteuid() == 0)
             conf += "user root;\n"; // the workers read the test's folder
-        conf += "worker_processes 1;\nevents { worker_connections 4096; }\nhttp {\n  access_log off;\n";
+        conf += "worker_processes auto;\nevents { worker_connections 4096; }\nhttp {\n  access_log off;\n";
         for (const char *temp : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
             conf += std::string("  ") + temp + "_temp_path " + m_dir + "/" + temp + ";\n";
         conf += "  include " + m_dir + "/site.conf;\n}\n";
