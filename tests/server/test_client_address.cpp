@@ -2,6 +2,7 @@
 // X-Forwarded-For and Forwarded, headers from untrusted peers ignored, the proxy's own connection
 // limits; and over real HTTP, the per-address vote rule and the Secure device cookie.
 #include <gtest/gtest.h>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -197,6 +198,29 @@ TEST_F(BehindProxy, ForgedHeadersFromAnUntrustedAddressChangeNothing)
         counted += r.status == 200;
     }
     EXPECT_EQ(counts(), std::to_string(counted) + "-0-0-0-0-");
+}
+
+TEST_F(BehindProxy, AProxyHoldsMoreUnfinishedRequestsThanOneClient)
+{
+    ServerConfig c = config();
+    c.trustedProxies = {*parseAddressRange("127.0.0.2")};
+    c.connections.unfinishedPerAddress = 4; // and as many in the grace
+    c.connections.unfinishedPerProxy = 12;
+    startServer(c);
+    for (const auto &[source, served] : {std::pair<std::string, int>{"127.0.0.3", 8}, {"127.0.0.2", 10}}) {
+        std::vector<std::unique_ptr<HttpClient>> waiting;
+        for (int i = 0; i < 10; ++i) {
+            waiting.push_back(std::make_unique<HttpClient>(port(), source));
+            waiting.back()->send("GET /api/poll?id=lehrer HTTP/1.1\r\nHost: polls\r\n");
+        }
+        // Those past the limit and its grace are refused at once, the others served when complete.
+        for (int i = served; i < 10; ++i)
+            EXPECT_EQ(waiting[i]->receive().status, 503) << source << " " << i;
+        for (int i = 0; i < served; ++i) {
+            waiting[i]->send("\r\n");
+            EXPECT_EQ(waiting[i]->receive().status, 200) << source << " " << i;
+        }
+    }
 }
 
 TEST_F(BehindProxy, TheDeviceCookieIsSecureOverHttps)
