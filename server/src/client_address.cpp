@@ -200,7 +200,8 @@ ClientOrigin clientOrigin(const std::string &peer, const ForwardingHeaders &head
     ClientOrigin origin{peer};
     if (!proxies.trusts(peer))
         return origin;
-    const std::string_view proto = trimmed(headers.proto.substr(headers.proto.rfind(',') + 1));
+    const std::string_view allProto = headers.proto; // a view: a substr of the string would die here
+    const std::string_view proto = trimmed(allProto.substr(allProto.rfind(',') + 1));
     origin.https = proto.size() == 5 && strncasecmp(proto.data(), "https", 5) == 0;
 
     std::vector<std::optional<IpAddress>> hops;
