@@ -1,5 +1,5 @@
-# Settings every target of the project takes: the warnings of its compiler, and includes rooted
-# at the repository root ("core/records.h", "server/src/store.h").
+# Settings every target of the project takes (kelvora_target): the warnings of its compiler, Qt's
+# safety macros, and includes rooted at the repository root ("core/records.h", "server/src/store.h").
 
 # With KELVORA_SANITIZE every program of the project is built with AddressSanitizer and
 # UndefinedBehaviorSanitizer, and any finding ends it with an error.
@@ -14,17 +14,32 @@ if(KELVORA_SANITIZE)
   add_link_options(-fsanitize=address,undefined,float-cast-overflow)
 endif()
 
+# kelvora_options: what every target of the project compiles with, as one INTERFACE target: the
+# compiler's warnings (errors with KELVORA_WERROR, which scripts/test.sh turns on), Qt's check
+# that a connect() narrows no argument, and includes rooted at the repository root.
+option(KELVORA_WERROR "Treat compiler warnings as errors" OFF)
+add_library(kelvora_options INTERFACE)
+target_compile_options(
+  kelvora_options
+  INTERFACE $<$<CXX_COMPILER_ID:GNU,Clang>:-Wall;-Wextra;-Wno-missing-field-initializers>
+            $<$<CXX_COMPILER_ID:MSVC>:/W4;/permissive-;/utf-8>
+            $<$<AND:$<BOOL:${KELVORA_WERROR}>,$<CXX_COMPILER_ID:GNU,Clang>>:-Werror>
+            $<$<AND:$<BOOL:${KELVORA_WERROR}>,$<CXX_COMPILER_ID:MSVC>>:/WX>)
+target_compile_definitions(kelvora_options INTERFACE QT_NO_NARROWING_CONVERSIONS_IN_CONNECT)
+target_include_directories(kelvora_options INTERFACE ${PROJECT_SOURCE_DIR})
+
+# kelvora_strict_text: no implicit conversion of a char string to a QString, so every text says
+# how it is encoded (QStringLiteral, QLatin1String, QString::fromUtf8). The client's libraries and
+# programs take it; tests and tools, which name controls by plain literals, do not.
+add_library(kelvora_strict_text INTERFACE)
+target_compile_definitions(kelvora_strict_text INTERFACE QT_NO_CAST_FROM_ASCII)
+
 function(kelvora_target target)
   get_target_property(type ${target} TYPE)
   if(type STREQUAL "INTERFACE_LIBRARY")
     return()
   endif()
-  if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
-    target_compile_options(${target} PRIVATE -Wall -Wextra -Wno-missing-field-initializers)
-  elseif(MSVC)
-    target_compile_options(${target} PRIVATE /W4 /permissive- /utf-8)
-  endif()
-  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${target} PRIVATE kelvora_options)
 endfunction()
 
 # A Qt target: the project's settings plus Qt's meta-object compiler. Only Qt targets run moc.

@@ -77,11 +77,11 @@ QString encodeQueryValue(const QString &value)
     for (const char ch : bytes) {
         const auto c = static_cast<unsigned char>(ch);
         if (isUnreserved(c)) {
-            out += QChar(c);
+            out += QLatin1Char(char(c));
         } else {
             out += u'%';
-            out += QChar(hex[c >> 4]);
-            out += QChar(hex[c & 0x0F]);
+            out += QLatin1Char(hex[c >> 4]);
+            out += QLatin1Char(hex[c & 0x0F]);
         }
     }
     return out;

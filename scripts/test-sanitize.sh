@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${KELVORA_SANITIZE_BUILD_DIR:-build-sanitize}
-cmake -S . -B "$dir" -DKELVORA_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B "$dir" -DKELVORA_SANITIZE=ON -DKELVORA_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$dir" -j"$(nproc)"
 
 export QT_QPA_PLATFORM=offscreen
