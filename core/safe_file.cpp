@@ -1,6 +1,7 @@
 #include "core/safe_file.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <memory>
 
@@ -11,12 +12,50 @@ bool writeAll(QIODevice &out, QByteArrayView data)
     return out.write(data.data(), data.size()) == data.size();
 }
 
-IoStatus replaceFile(const QString &path, const std::function<bool(QIODevice &)> &write,
-                     std::optional<QFileDevice::Permissions> permissions)
+namespace {
+
+// A folder may take writes to its files but no new file (shared teaching folders are often set up
+// so): the temporary file cannot be made there. When the target exists and opens for writing, the
+// temporary file was what failed, and the file is written in place instead. Not atomic: a failure
+// part-way leaves the file part-written, which is still better than not saving at all.
+std::unique_ptr<QFile> openInPlace(const QString &path, QIODevice::OpenMode mode)
+{
+    if (!QFileInfo(path).isFile())
+        return nullptr;
+    auto file = std::make_unique<QFile>(path);
+    if (!file->open(mode))
+        return nullptr;
+    return file;
+}
+
+IoStatus finishInPlace(QFile &file, bool written, std::optional<QFileDevice::Permissions> permissions)
+{
+    if (!written || file.error() != QFileDevice::NoError || !file.flush()) {
+        const QString why = file.errorString();
+        return IoStatus::failure(why.isEmpty() ? QStringLiteral("Schreibfehler") : why);
+    }
+    if (permissions && !file.setPermissions(*permissions))
+        return IoStatus::failure(file.errorString());
+    file.close();
+    if (file.error() != QFileDevice::NoError)
+        return IoStatus::failure(file.errorString());
+    return {};
+}
+
+using Writer = std::function<bool(QIODevice &)>;
+
+// The safe replace through a temporary file, or `inPlace` into the file opened with `inPlaceMode`
+// where no temporary file can be made.
+IoStatus replaceOrWriteInPlace(const QString &path, const Writer &write,
+                               std::optional<QFileDevice::Permissions> permissions,
+                               QIODevice::OpenMode inPlaceMode, const Writer &inPlace)
 {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly)) {
+        if (auto direct = openInPlace(path, inPlaceMode))
+            return finishInPlace(*direct, inPlace(*direct), permissions);
         return IoStatus::failure(file.errorString());
+    }
     // Before any content is written, so that no one else can read a new file in between.
     if (permissions && !file.setPermissions(*permissions)) {
         file.cancelWriting();
@@ -30,6 +69,14 @@ IoStatus replaceFile(const QString &path, const std::function<bool(QIODevice &)>
     if (!file.commit())
         return IoStatus::failure(file.errorString());
     return {};
+}
+
+} // namespace
+
+IoStatus replaceFile(const QString &path, const std::function<bool(QIODevice &)> &write,
+                     std::optional<QFileDevice::Permissions> permissions)
+{
+    return replaceOrWriteInPlace(path, write, permissions, QIODevice::WriteOnly | QIODevice::Truncate, write);
 }
 
 IoStatus replaceFiles(const std::vector<std::pair<QString, QByteArray>> &files)
@@ -58,7 +105,9 @@ IoStatus replaceHead(const QString &path, QByteArrayView head,
     QFile existing(path);
     if (existing.exists() && !existing.open(QIODevice::ReadOnly))
         return IoStatus::failure(existing.errorString());
-    return replaceFile(
+    // Where no temporary file can be made, the head is written over the file's first bytes in
+    // place, and what follows them stays where it is.
+    return replaceOrWriteInPlace(
         path,
         [&](QIODevice &out) {
             if (!writeAll(out, head))
@@ -74,7 +123,7 @@ IoStatus replaceHead(const QString &path, QByteArrayView head,
                     return false;
             return existing.error() == QFileDevice::NoError;
         },
-        permissions);
+        permissions, QIODevice::ReadWrite, [head](QIODevice &out) { return writeAll(out, head); });
 }
 
 IoStatus appendRecord(const QString &path, QByteArrayView record, const RecordWriter &write)

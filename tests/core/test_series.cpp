@@ -1,7 +1,9 @@
 #include <QFile>
 #include <cstring>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <optional>
 
 #include "core/safe_file.h"
 #include "core/series.h"
@@ -24,6 +26,11 @@ void ask(TFrage &f, const QString &text, uint16_t typ = 3)
     f.Fragetext.setText(text);
     for (int k = 1; k <= answerCount(typ); ++k)
         f.antwort(k).setText(QStringLiteral("Antwort %1").arg(k));
+}
+
+QByteArray seriesBytes(const TFragen &fragen)
+{
+    return QByteArray(reinterpret_cast<const char *>(&fragen[1]), kSeriesFileSize);
 }
 
 QByteArray recordBytes(const TFrage &f)
@@ -227,6 +234,55 @@ TEST(SafeReplace, AWriterThatFailsPartWayLeavesTheOldFile)
         EXPECT_EQ(dir.read("s.kvf"), before) << "limit " << limit;
     }
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"s.kvf"}); // no leftovers
+}
+
+// A folder whose files may be written but where no new file can be made: no temporary file for
+// the safe replace, so the file is written in place. Everywhere else it is replaced as before.
+TEST(SafeReplace, WritesInPlaceWhereNoTemporaryFileCanBeMade)
+{
+    auto fragen = newSeries();
+    ask((*fragen)[1], "neu");
+    const uint16_t counts[5] = {5, 1, 0, 0, 0};
+    ASSERT_TRUE((*fragen)[1].appendResult(46000.5, counts));
+    const QByteArray tail("TAIL-BYTES");
+    struct Case {
+        const char *what;
+        std::function<IoStatus(const QString &)> save;
+        QByteArray expected;
+    } cases[] = {
+        {"series saved", [&](const QString &p) { return saveSeries(*fragen, p); }, seriesBytes(*fragen)},
+        {"results written back", [&](const QString &p) { return writeBackResults(*fragen, p); },
+         seriesBytes(*fragen) + tail},
+        {"any file replaced",
+         [](const QString &p) { return replaceFile(p, [](QIODevice &out) { return writeAll(out, "x"); }); },
+         "x"},
+    };
+    for (const Case &c : cases) {
+        for (const bool closed : {false, true}) {
+            TempFolder dir;
+            auto old = newSeries();
+            ask((*old)[1], "alt");
+            dir.write("s.kvf", seriesBytes(*old) + tail);
+            const quint64 inode = kv::test::inodeOf(dir.file("s.kvf"));
+            std::optional<kv::test::FolderWithoutNewFiles> noNewFiles;
+            if (closed)
+                noNewFiles.emplace(dir.path());
+            const IoStatus st = c.save(dir.file("s.kvf"));
+            EXPECT_TRUE(st) << c.what << (closed ? " in a closed folder: " : ": ") << st.error.toStdString();
+            EXPECT_EQ(dir.read("s.kvf"), c.expected) << c.what;
+            // Replaced safely (a new file under the old name) wherever a temporary file can be made.
+            EXPECT_EQ(kv::test::inodeOf(dir.file("s.kvf")) == inode, closed) << c.what;
+            noNewFiles.reset();
+            EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"s.kvf"}) << c.what;
+        }
+    }
+    // The error path: a file that does not exist yet cannot be written in place either.
+    TempFolder dir;
+    const kv::test::FolderWithoutNewFiles noNewFiles(dir.path());
+    const IoStatus st = saveSeries(*fragen, dir.file("neu.kvf"));
+    EXPECT_FALSE(st);
+    EXPECT_FALSE(st.error.isEmpty());
+    EXPECT_FALSE(QFile::exists(dir.file("neu.kvf")));
 }
 
 TEST(SafeReplace, WriterSeesEveryByteUntilItFails)

@@ -21,6 +21,26 @@ private:
     QTemporaryDir m_dir;
 };
 
+// While it lives, no new file can be made in the folder `path` (its write permission is taken
+// away) and its files stay writable, as in a shared teaching folder. A test run as root gives up
+// its right to override file permissions meanwhile (on this thread), so the folder's permissions
+// count for it too.
+class FolderWithoutNewFiles {
+public:
+    explicit FolderWithoutNewFiles(const QString &path);
+    ~FolderWithoutNewFiles();
+    FolderWithoutNewFiles(const FolderWithoutNewFiles &) = delete;
+    FolderWithoutNewFiles &operator=(const FolderWithoutNewFiles &) = delete;
+
+private:
+    QString m_path;
+    QFile::Permissions m_permissions;
+    bool m_overrideDropped = false;
+};
+
+// The inode of a file: a safe replace gives the name a new one, a write in place keeps it.
+quint64 inodeOf(const QString &path);
+
 inline QByteArray readFileBytes(const QString &path)
 {
     QFile f(path);
