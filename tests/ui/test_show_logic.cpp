@@ -1003,4 +1003,51 @@ TEST_F(ShowLogicTest, ClosingStopsThePollButLeavesItOpenOnTheServer)
     EXPECT_EQ(newRequests(), none);
 }
 
+// The window closed (close box or "Fenster schließen") while a step waits for the server: when the
+// request returns, nothing of that presentation runs any more, neither the step's own timers nor
+// a countdown that would close the poll, write the file and reset it.
+TEST_F(ShowLogicTest, APresentationClosedWhileAStepWaitsStaysClosed)
+{
+    struct Case {
+        const char *what;
+        int countdown; // seconds, 0: none
+        int stepsBefore;
+        const char *held; // the request the window closes during
+        const char *reply;
+    };
+    const Case cases[] = {
+        {"a poll's start", 0, 0, "/kv_set.php", "Ready for Voting"},
+        {"a poll's start with a countdown", 2, 0, "/kv_set.php", "Ready for Voting"},
+        {"a poll's close", 0, 1, "/kv_result_simple.php", "3-2-1-0-0-"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        IniDaten.CountdownZeigen = boolByte(c.countdown > 0);
+        IniDaten.CountdownZeit = uint16_t(c.countdown);
+        const QString path = start(kTwo);
+        for (int i = 0; i < c.stepsBefore; ++i)
+            logic->Fortschalten();
+        const QByteArray file = test::readFileBytes(path);
+        newRequests();
+        auto gate = std::make_shared<test::Gate>();
+        Response held = Response::text(c.reply);
+        held.gate = gate;
+        http.enqueue(c.held, held);
+        QTimer::singleShot(30, [&] {
+            logic->windowClosed();
+            gate->open();
+        });
+        logic->Fortschalten();
+        for (const auto t : {ShowLogic::Timer::Poll, ShowLogic::Timer::Message, ShowLogic::Timer::Relayout,
+                             ShowLogic::Timer::ButtonDelay})
+            EXPECT_FALSE(logic->timerRunning(t)) << int(t);
+        for (int i = 0; i < 5; ++i) {
+            logic->Umfragetakt();
+            logic->anzeigeTick();
+        }
+        EXPECT_EQ(newRequests().size(), 1u);
+        EXPECT_EQ(test::readFileBytes(path), file);
+    }
+}
+
 } // namespace

@@ -87,6 +87,7 @@ bool ShowLogic::PraesentationStarten(const QString &path)
         return false;
     }
     m_fragen = *fresh;
+    m_open = true;
 
     // A session code belongs to one presentation: it is cleared before the first poll can start,
     // so that a poll started automatically for the first question does not carry the code of the
@@ -211,6 +212,8 @@ void ShowLogic::doBack()
         if (!m_ergebnisAusstehend) {
             setTimer(Timer::Poll, false);
             m_server.UmfrageZuruecksetzen(UserID, Passwort);
+            if (!m_open)
+                return;
             showMessage(QStringLiteral("Umfrage abgebrochen"));
             // An aborted poll stores nothing, also not a result whose write is still pending.
             dropPendingResult();
@@ -295,6 +298,8 @@ bool ShowLogic::jump(int k)
         return true;
     m_frageNr = uint16_t(k - 1);
     m_server.UmfrageZuruecksetzen(UserID, Passwort);
+    if (!m_open)
+        return true;
     setTimer(Timer::Poll, false);
     m_page.statusVisible = false;
     hidePage();
@@ -328,6 +333,9 @@ bool ShowLogic::UmfrageBeginnen(bool automatic)
     // is shown with.
     if (!m_server.UmfrageStarten(UserID, Passwort, SessionCode, validTyp(current().Typ),
                                  isSet(m_ini.EineStimmeProGeraet)))
+        return false;
+    // Closed while the server was asked: the poll stays open there, and nothing more happens here.
+    if (!m_open)
         return false;
     m_stufe = stufe::kPoll;
     if (automatic) {
@@ -363,7 +371,7 @@ bool ShowLogic::Umfragetakt()
         }
         return true;
     }
-    if (m_server.ErgebnisHolen(UserID, false)) {
+    if (m_server.ErgebnisHolen(UserID, false) && m_open) {
         uint16_t total = 0;
         for (int k = 1; k <= answerCount(); ++k)
             total = uint16_t(total + m_stimmen[k]);
@@ -374,7 +382,7 @@ bool ShowLogic::Umfragetakt()
 
 void ShowLogic::UmfrageSchliessen()
 {
-    if (!m_server.ErgebnisHolen(UserID, true))
+    if (!m_server.ErgebnisHolen(UserID, true) || !m_open)
         return;
     const Stored stored = ErgebnisSpeichern();
     if (stored == Stored::WriteFailed)
@@ -649,8 +657,12 @@ void ShowLogic::windowShown()
 
 void ShowLogic::windowClosed()
 {
-    // The poll stays open on the server; only its timer stops.
-    setTimer(Timer::Poll, false);
+    // The poll stays open on the server. Every timer stops, and a step still waiting for the
+    // server when it returns does nothing more: nothing of this presentation runs afterwards.
+    m_open = false;
+    m_timers.fill(false);
+    m_messageTicks = m_relayoutTicks = m_weiterTicks = 0;
+    m_page.messageVisible = false;
     // A result whose write failed gets one more try before the series is given up.
     retryPendingWrite();
 }

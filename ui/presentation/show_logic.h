@@ -151,7 +151,8 @@ private:
     void hidePage();
     void resetPoll();
     void dropPendingResult();
-    void setTimer(Timer t, bool on) { m_timers[size_t(t)] = on; }
+    // A closed presentation runs no timer.
+    void setTimer(Timer t, bool on) { m_timers[size_t(t)] = on && m_open; }
     enum class Stored { Nothing, Stored, HistoryFull, WriteFailed };
     Stored ErgebnisSpeichern();
     bool retryPendingWrite();
@@ -179,6 +180,7 @@ private:
     int m_relayoutTicks = 0; // of Timer1
     int m_weiterTicks = 0;   // of weitertimer
     bool m_stepRunning = false;
+    bool m_open = false; // from a successful start until the window closes
     // The question and history entry of a result that is in memory but not yet in the file.
     int m_pendingQuestion = 0;
     int m_pendingEntry = 0;
