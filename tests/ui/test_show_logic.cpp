@@ -907,23 +907,23 @@ TEST_F(ShowLogicTest, TheRelayoutWaitsSixTicksAndAKeyCancelsIt)
     logic->sizeChanged();
     logic->sizeChanged(); // does not restart
     for (int i = 1; i <= 5; ++i)
-        EXPECT_EQ(logic->relayoutTick(1000, 1920), ShowLogic::RelayoutTick::None);
+        EXPECT_EQ(logic->relayoutTick(1000, 1920, 1080), ShowLogic::RelayoutTick::None);
     EXPECT_EQ(logic->page().boxes[1].top, 135);
-    EXPECT_EQ(logic->relayoutTick(1000, 1920), ShowLogic::RelayoutTick::Relayout);
+    EXPECT_EQ(logic->relayoutTick(1000, 1920, 1080), ShowLogic::RelayoutTick::Relayout);
     EXPECT_EQ(logic->page().boxes[1].top, 187);
     EXPECT_FALSE(logic->timerRunning(ShowLogic::Timer::Relayout));
 
     logic->setClientSize(1024, 768);
     logic->sizeChanged();
-    logic->relayoutTick(1024, 1920);
+    logic->relayoutTick(1024, 1920, 1080);
     logic->characterKey();
     EXPECT_FALSE(logic->timerRunning(ShowLogic::Timer::Relayout));
     EXPECT_EQ(logic->page().boxes[1].top, 187);
     // The counter starts again from zero.
     logic->sizeChanged();
     for (int i = 1; i <= 5; ++i)
-        EXPECT_EQ(logic->relayoutTick(1024, 1920), ShowLogic::RelayoutTick::None);
-    EXPECT_EQ(logic->relayoutTick(1024, 1920), ShowLogic::RelayoutTick::Relayout);
+        EXPECT_EQ(logic->relayoutTick(1024, 1920, 1080), ShowLogic::RelayoutTick::None);
+    EXPECT_EQ(logic->relayoutTick(1024, 1920, 1080), ShowLogic::RelayoutTick::Relayout);
 }
 
 TEST_F(ShowLogicTest, AWindowAsWideAsTheScreenGoesFullScreenAndDelaysTheButtons)
@@ -937,8 +937,11 @@ TEST_F(ShowLogicTest, AWindowAsWideAsTheScreenGoesFullScreenAndDelaysTheButtons)
     logic->Fortschalten();
     logic->sizeChanged();
     for (int i = 0; i < 5; ++i)
-        logic->relayoutTick(1930, 1920);
-    EXPECT_EQ(logic->relayoutTick(1930, 1920), ShowLogic::RelayoutTick::FullScreenAndRelayout);
+        logic->relayoutTick(1930, 1920, 1080);
+    EXPECT_EQ(logic->relayoutTick(1930, 1920, 1080), ShowLogic::RelayoutTick::FullScreenAndRelayout);
+    // Laid out for the full screen at once, not for the window's size before the switch.
+    EXPECT_EQ(logic->clientWidth(), 1920);
+    EXPECT_EQ(logic->page().boxes[1].top, 187);
     EXPECT_FALSE(logic->page().buttonsVisible);
     EXPECT_TRUE(logic->timerRunning(ShowLogic::Timer::ButtonDelay));
     // The result is drawn again.

@@ -364,6 +364,11 @@ private slots:
             show->Timer1Timer();
         QVERIFY(show->isFullScreen());
         QCOMPARE(show->geometry(), screen);
+        // Laid out for the full screen at once; a key that cancels the next re-layout keeps it.
+        QTest::keyClick(show.get(), Qt::Key_A);
+        QCOMPARE(box(2)->y(), pageGeometry(screen.width(), screen.height(), true).answerTop(1));
+        QCOMPARE(box(2)->width(), screen.width() - 30);
+        QCOMPARE(child<QPushButton>("Button1")->geometry(), button1Rect(screen.width(), screen.height()));
         // The page follows the full screen after the next re-layout.
         for (int i = 0; i < 6; ++i)
             show->Timer1Timer();

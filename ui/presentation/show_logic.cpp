@@ -610,7 +610,7 @@ void ShowLogic::characterKey()
     m_relayoutTicks = 0;
 }
 
-ShowLogic::RelayoutTick ShowLogic::relayoutTick(int windowWidth, int screenWidth)
+ShowLogic::RelayoutTick ShowLogic::relayoutTick(int windowWidth, int screenWidth, int screenHeight)
 {
     // While a step waits for the server the page is in the middle of changing: the re-layout
     // waits for the next tick after the step.
@@ -622,6 +622,7 @@ ShowLogic::RelayoutTick ShowLogic::relayoutTick(int windowWidth, int screenWidth
     m_relayoutTicks = 0;
     const bool full = fillsScreenWidth(windowWidth, screenWidth);
     if (full) {
+        setClientSize(screenWidth, screenHeight);
         m_page.buttonsVisible = false;
         if (isSet(m_ini.ButtonsZeigen)) {
             m_weiterTicks = 0;

@@ -96,8 +96,9 @@ public:
     // Timer ticks.
     bool Umfragetakt(); // Timer_n, every second of a poll
     MessageTick anzeigeTick();
-    // Timer1, with the window's width and its screen's width at the tick.
-    RelayoutTick relayoutTick(int windowWidth, int screenWidth);
+    // Timer1, with the window's width and its screen's size at the tick. When the window goes
+    // full screen, the page is laid out for the screen's size, the size the window gets.
+    RelayoutTick relayoutTick(int windowWidth, int screenWidth, int screenHeight);
     // weitertimer: true at the tick that shows the buttons.
     bool weiterTick();
 

@@ -369,11 +369,13 @@ QRect TFshow::screenGeometry() const
 
 void TFshow::Timer1Timer()
 {
-    const ShowLogic::RelayoutTick r = m_logic.relayoutTick(frameGeometry().width(), screenGeometry().width());
+    const QRect screenRect = screenGeometry();
+    const ShowLogic::RelayoutTick r =
+        m_logic.relayoutTick(frameGeometry().width(), screenRect.width(), screenRect.height());
     if (r == ShowLogic::RelayoutTick::FullScreenAndRelayout && !isFullScreen()) {
-        // Full screen covers exactly the window's screen, without title bar or panel. The size
-        // change starts one more re-layout for the new size.
-        setGeometry(screenGeometry());
+        // Full screen covers exactly the window's screen, without title bar or panel; the page
+        // is already laid out for that size.
+        setGeometry(screenRect);
         showFullScreen();
     }
     showPage();
@@ -582,8 +584,9 @@ void TFshow::syncTimers()
 void TFshow::showPage()
 {
     const ShowPage &page = m_logic.page();
-    const int cw = width();
-    const int ch = height();
+    // The size the page was laid out for: going full screen, the window's new size arrives later.
+    const int cw = m_logic.clientWidth();
+    const int ch = m_logic.clientHeight();
     const int bw = boxWidth(cw);
     for (int b = 0; b < 6; ++b) {
         const ShowBox &s = page.boxes[size_t(b)];
