@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTimer>
 #include <QtTest>
 #include <memory>
 
@@ -119,6 +120,45 @@ private slots:
         window->show();
         QCOMPARE(grid()->rowCount(), 0);
         QVERIFY(fx->dialogs.shown.isEmpty());
+    }
+
+    // The date-time column is fixed like the header row: its width kept, its cells not selectable.
+    void theFirstColumnIsFixed()
+    {
+        const uint16_t a[5] = {3, 2, 0, 0, 0};
+        QVERIFY(Fragen[1].appendResult(when(6, 9, 5, 7), a));
+        StatistikSofort = false;
+        StatistikFrage = 1;
+        window->show();
+        QCOMPARE(grid()->horizontalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
+        QCOMPARE(grid()->item(0, 0)->flags() & Qt::ItemIsSelectable, Qt::ItemFlags());
+        QVERIFY(grid()->item(0, 1)->flags() & Qt::ItemIsSelectable);
+        grid()->selectAll();
+        QVERIFY(!grid()->item(0, 0)->isSelected());
+    }
+
+    void centredOnTheWindowThatOpensIt_data()
+    {
+        QTest::addColumn<QRect>("opener");
+        QTest::newRow("the editor") << QRect(40, 30, 830, 530);
+        QTest::newRow("the instant poll, far right") << QRect(1200, 500, 425, 480);
+    }
+    void centredOnTheWindowThatOpensIt()
+    {
+        QFETCH(QRect, opener);
+        QWidget caller;
+        caller.setGeometry(opener);
+        caller.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&caller));
+        QPoint centre;
+        QTimer::singleShot(0, window.get(), [&] {
+            centre = window->frameGeometry().center();
+            window->reject();
+        });
+        window->showFor(caller);
+        const QPoint off = centre - caller.frameGeometry().center(); // a pixel or two of rounding
+        QVERIFY2(qAbs(off.x()) <= 2 && qAbs(off.y()) <= 2,
+                 qPrintable(QStringLiteral("%1,%2").arg(off.x()).arg(off.y())));
     }
 };
 

@@ -304,7 +304,7 @@ void TFMain::BitBtn3Click()
 void TFMain::Button1Click()
 {
     if (m_logic.statisticsClicked() && m_statistics)
-        m_statistics->exec();
+        m_statistics->showFor(*this);
 }
 
 void TFMain::BitBtn4Click()

@@ -33,6 +33,9 @@ TFStatistik::TFStatistik(Dialogs &dialogs, QWidget *parent) : QDialog(parent), m
     Grid->horizontalHeader()->setFixedHeight(kRowHeight);
     Grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Grid->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // The first column, the date-time, is fixed like the header row: drawn as a header, its
+    // width kept, and not selectable.
+    Grid->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Fixed);
     Grid->setColumnWidth(0, 150);
     for (int c = 1; c < kStatistikColumns; ++c)
         Grid->setColumnWidth(c, 68);
@@ -61,10 +64,24 @@ void TFStatistik::FormShow()
     for (int r = 0; r < int(rows.size()); ++r)
         for (int c = 0; c < kStatistikColumns && c < rows[size_t(r)].size(); ++c) {
             auto *cell = new QTableWidgetItem(rows[size_t(r)][c]);
-            cell->setTextAlignment(c == 0 ? (Qt::AlignLeft | Qt::AlignVCenter)
-                                          : (Qt::AlignRight | Qt::AlignVCenter));
+            if (c == 0) {
+                cell->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+                cell->setFlags(Qt::ItemIsEnabled);
+                cell->setBackground(palette().button());
+            } else {
+                cell->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            }
             Grid->setItem(r, c, cell);
         }
+}
+
+void TFStatistik::showFor(const QWidget &opener)
+{
+    // Placed before it is shown, so that Qt does not centre it on the screen instead.
+    QRect frame = frameGeometry();
+    frame.moveCenter(opener.window()->frameGeometry().center());
+    move(frame.topLeft());
+    exec();
 }
 
 void TFStatistik::Button1Click()

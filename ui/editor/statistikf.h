@@ -1,7 +1,7 @@
 #pragma once
 // The answer statistics: the stored results of a question or the instant poll history. The
-// caller sets `StatistikSofort` (and `StatistikFrage`), then shows the window modally (exec());
-// every showing fills the grid anew from `StatistikLogic`.
+// caller sets `StatistikSofort` (and `StatistikFrage`), then shows the window modally over itself
+// (showFor); every showing fills the grid anew from `StatistikLogic`.
 
 #include <QDialog>
 
@@ -16,6 +16,9 @@ class TFStatistik : public QDialog {
     Q_OBJECT
 public:
     explicit TFStatistik(Dialogs &dialogs, QWidget *parent = nullptr);
+
+    // Shows the window modally, centred on the window that opens it.
+    void showFor(const QWidget &opener);
 
     void FormShow();     // fills the grid
     void Button1Click(); // "Schließen"

@@ -216,7 +216,7 @@ void TFdirektvote::Button2Click()
 {
     m_logic.button2Click();
     if (m_statistics)
-        m_statistics->exec();
+        m_statistics->showFor(*this);
 }
 
 void TFdirektvote::Button3Click()
