@@ -8,6 +8,8 @@
 
 #include "app/app_setup.h"
 #include "app/client_windows.h"
+#include "core/recdef.h"
+#include "tests/support/accessibility.h"
 #include "tests/support/window_fixture.h"
 
 using namespace kv;
@@ -51,6 +53,25 @@ private slots:
         for (QWidget *w : all) {
             QVERIFY2(w->windowIcon().pixmap(QSize(32, 32)).toImage() == expected,
                      qPrintable(w->objectName()));
+        }
+    }
+
+    // A label whose text is its content is heard as that text, in every window.
+    void everyLabelSpeaksItsText()
+    {
+        test::WindowFixture fx;
+        StartEnvironment env;
+        env.basisURL = fx.baseUrl();
+        env.exePath = fx.prog.file(QStringLiteral("kelvora"));
+        env.specialDirectory = [&fx](int) { return fx.appData.path(); };
+        ClientWindows windows(env, fx.server, fx.dialogs, fx.serverUi);
+        UserID = QStringLiteral("prof");
+        for (QWidget *w :
+             QList<QWidget *>{&windows.start, &windows.editor, &windows.instantPoll, &windows.presentation,
+                              &windows.settings, &windows.about, &windows.statistics}) {
+            w->show();
+            QCOMPARE(test::labelsNotSpeakingTheirText(*w), QStringList());
+            w->hide();
         }
     }
 

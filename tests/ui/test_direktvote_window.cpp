@@ -16,6 +16,7 @@
 #include "core/datetime.h"
 #include "core/history.h"
 #include "core/recdef.h"
+#include "tests/support/accessibility.h"
 #include "tests/support/window_fixture.h"
 #include "ui/editor/statistikf.h"
 #include "ui/instantpoll/chart_geometry.h"
@@ -220,6 +221,19 @@ private slots:
         QVERIFY(result()->isVisible());
         QCOMPARE(result()->title(), QStringLiteral("Ergebnis (n=5)"));
         QVERIFY(!timer()->isActive());
+    }
+
+    // A screen reader hears the running poll's question and status line as they are shown, and
+    // every other label of the window as its text.
+    void theRunningPollSpeaksItsQuestionAndCount()
+    {
+        child<QLineEdit>("Edit2")->setText("Kaffee oder Tee?");
+        start();
+        answerCounts("4-1-0-0-0-");
+        window->Timer_nTimer();
+        QCOMPARE(test::spokenName(status()), QStringLiteral("Abgegebene Stimmen: 5"));
+        QCOMPARE(test::spokenName(child<QLabel>("Label6")), QStringLiteral("Kaffee oder Tee?"));
+        QCOMPARE(test::labelsNotSpeakingTheirText(*window), QStringList());
     }
 
     void countdownEndingWithoutAnswerShowsClosed()

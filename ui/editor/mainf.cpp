@@ -57,7 +57,7 @@ TFMain::TFMain(WindowServices services, QWidget *parent)
     setCentralWidget(client);
     const MainGeometry g = mainGeometry(kMainClientSize);
 
-    Label1 = named(new QLabel(QStringLiteral("Frage 1"), client), "Label1", QStringLiteral("Frage 1"));
+    Label1 = contentLabel(new QLabel(QStringLiteral("Frage 1"), client), "Label1");
     Label1->setGeometry(g.label1);
     QFont bold = font;
     bold.setBold(true);
@@ -252,9 +252,7 @@ void TFMain::paint()
     }
     if (QAbstractButton *b = m_layoutButtons->button(c.layoutIndex))
         b->setChecked(true);
-    const QString label = QStringLiteral("Frage %1").arg(m_logic.AktFrage());
-    Label1->setText(label);
-    Label1->setAccessibleName(label);
+    Label1->setText(QStringLiteral("Frage %1").arg(m_logic.AktFrage()));
     setWindowTitle(m_logic.caption());
     m_painting = false;
     // Showing a question gives the question text the focus.

@@ -49,7 +49,7 @@ TFdirektvote::TFdirektvote(WindowServices services, QWidget *parent)
     GroupBox1 = named(new QGroupBox(QStringLiteral("Identität und Sicherheit"), this), "GroupBox1",
                       QStringLiteral("Identität und Sicherheit"));
     GroupBox1->setGeometry(16, 10, 393, 140);
-    Label1 = named(new QLabel(QStringLiteral("User-ID: "), GroupBox1), "Label1", QStringLiteral("User-ID"));
+    Label1 = contentLabel(new QLabel(QStringLiteral("User-ID: "), GroupBox1), "Label1");
     Label1->setGeometry(12, 28, 370, 22);
     Label3 = named(new QLabel(QStringLiteral("Session-Code (optional):"), GroupBox1), "Label3",
                    QStringLiteral("Session-Code (optional):"));
@@ -71,11 +71,11 @@ TFdirektvote::TFdirektvote(WindowServices services, QWidget *parent)
         named(new QLabel(QStringLiteral("Umfrage läuft"), this), "Label2", QStringLiteral("Umfrage läuft"));
     Label2->setGeometry(16, 175, 393, 24);
     Label2->setAlignment(Qt::AlignCenter);
-    Label6 = named(new QLabel(this), "Label6", QStringLiteral("Frage"));
+    Label6 = contentLabel(new QLabel(this), "Label6");
     Label6->setGeometry(16, 205, 393, 44); // two lines
     Label6->setAlignment(Qt::AlignCenter);
     Label6->setWordWrap(true);
-    Label4 = named(new QLabel(this), "Label4", QStringLiteral("Status"));
+    Label4 = contentLabel(new QLabel(this), "Label4");
     Label4->setGeometry(16, 265, 393, 30);
     Label4->setAlignment(Qt::AlignCenter);
     QFont larger = arial;

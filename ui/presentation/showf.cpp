@@ -165,7 +165,7 @@ TFshow::TFshow(WindowServices services, QWidget *parent)
         box->hide();
         const QByteArray labelName = "Label" + QByteArray::number(b + 1);
         // A question is shown as typed, never as markup.
-        auto *text = named<QLabel>(new PageText(box), labelName.constData(), QString());
+        auto *text = contentLabel<QLabel>(new PageText(box), labelName.constData());
         text->setWordWrap(true);
         text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         text->setFont(arial(12, b == 0));
@@ -179,20 +179,20 @@ TFshow::TFshow(WindowServices services, QWidget *parent)
                           QStringLiteral("Balken ") + QChar(u'A' + k));
         bar->hide();
         const QByteArray percentName = "Label" + QByteArray::number(k + 8);
-        auto *percent = named<QLabel>(new PageText(box), percentName.constData(), QString());
+        auto *percent = contentLabel<QLabel>(new PageText(box), percentName.constData());
         percent->hide();
         m_bars[size_t(k)] = bar;
         m_percents[size_t(k)] = percent;
     }
 
-    Label13 = named<QLabel>(new PageText(this), "Label13", QString());
+    Label13 = contentLabel<QLabel>(new PageText(this), "Label13");
     Label13->hide();
 
     Panel1 = named(new QFrame(this), "Panel1", QString());
     Panel1->setFrameShape(QFrame::Panel);
     Panel1->setFrameShadow(QFrame::Raised);
     setBackground(Panel1, QColor(192, 192, 192));
-    Anzeige = named(new QLabel(Panel1), "Anzeige", QString());
+    Anzeige = contentLabel(new QLabel(Panel1), "Anzeige");
     Anzeige->setTextFormat(Qt::PlainText);
     Anzeige->setFont(arialPixels(32));
     Panel1->setGeometry(0, 0, 300, kMessagePanelHeight);
@@ -599,7 +599,6 @@ void TFshow::showPage()
         text->setText(s.text);
         text->setFont(arial(s.fontSize, b == 0));
         text->setGeometry(b == 0 ? 6 : 10, 15, std::max(0, bw - 20), std::max(0, s.height - 20));
-        text->setAccessibleName(s.text);
         box->setVisible(s.visible);
     }
     for (int k = 0; k < 5; ++k) {
@@ -608,7 +607,6 @@ void TFshow::showPage()
         m_bars[size_t(k)]->setVisible(s.visible);
         QLabel *percent = m_percents[size_t(k)];
         percent->setText(s.percent);
-        percent->setAccessibleName(s.percent);
         percent->setFont(arial(s.percentFontSize));
         percent->adjustSize();
         percent->move(s.percentLeft, s.percentTop);
@@ -617,7 +615,6 @@ void TFshow::showPage()
     // The status line is written in the font of answer A's text and kept at the bottom.
     Label13->setFont(m_texts[1]->font());
     Label13->setText(page.statusText);
-    Label13->setAccessibleName(page.statusText);
     Label13->adjustSize();
     Label13->move(16, statusLineTop(ch, QFontMetrics(Label13->font()).height()));
     Label13->setVisible(page.statusVisible);
