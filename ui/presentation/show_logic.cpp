@@ -6,6 +6,7 @@
 #include "core/datetime.h"
 #include "ui/common/reentry_guard.h"
 #include "ui/presentation/page_layout.h"
+#include "ui/settings/settings_logic.h"
 
 namespace kv {
 
@@ -670,18 +671,16 @@ void ShowLogic::windowClosed()
 
 void ShowLogic::toggleNacheinander()
 {
-    const bool on = !isSet(m_ini.Nacheinander);
-    m_ini.Nacheinander = boolByte(on);
-    if (on)
-        m_ini.AutoStart = 0;
+    StartOptions o{isSet(m_ini.Nacheinander), isSet(m_ini.AutoStart)};
+    o.setNacheinander(!isSet(m_ini.Nacheinander));
+    o.writeTo(m_ini);
 }
 
 void ShowLogic::toggleAutoStart()
 {
-    const bool on = !isSet(m_ini.AutoStart);
-    m_ini.AutoStart = boolByte(on);
-    if (on)
-        m_ini.Nacheinander = 0;
+    StartOptions o{isSet(m_ini.Nacheinander), isSet(m_ini.AutoStart)};
+    o.setAutoStart(!isSet(m_ini.AutoStart));
+    o.writeTo(m_ini);
 }
 
 void ShowLogic::toggleGrosseSchrift()

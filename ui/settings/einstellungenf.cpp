@@ -8,7 +8,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "core/numbers.h"
 #include "core/recdef.h"
 #include "ui/common/accessible.h"
 #include "ui/common/dialogs.h"
@@ -25,7 +24,8 @@ void HintCheckBox::mouseReleaseEvent(QMouseEvent *event)
         emit checkedByMouse();
 }
 
-TFEinstellungen::TFEinstellungen(Dialogs &dialogs, QWidget *parent) : QDialog(parent), m_dialogs(dialogs)
+TFEinstellungen::TFEinstellungen(Dialogs &dialogs, QWidget *parent)
+    : QDialog(parent), m_dialogs(dialogs), m_logic(IniDaten, dialogs)
 {
     setObjectName(QStringLiteral("TFEinstellungen"));
     setWindowTitle(QStringLiteral("Einstellungen"));
@@ -87,12 +87,14 @@ TFEinstellungen::TFEinstellungen(Dialogs &dialogs, QWidget *parent) : QDialog(pa
 
     // The two exclusive options: building up one after another and starting at once.
     connect(CheckBox1, &QCheckBox::clicked, this, [this](bool on) {
-        if (on)
-            CheckBox2->setChecked(false);
+        StartOptions o{CheckBox1->isChecked(), CheckBox2->isChecked()};
+        o.setNacheinander(on);
+        showStartOptions(o);
     });
     connect(CheckBox2, &QCheckBox::clicked, this, [this](bool on) {
-        if (on)
-            CheckBox1->setChecked(false);
+        StartOptions o{CheckBox1->isChecked(), CheckBox2->isChecked()};
+        o.setAutoStart(on);
+        showStartOptions(o);
     });
     connect(CheckBox8, &HintCheckBox::checkedByMouse, this, [this] {
         m_dialogs.message(QStringLiteral(
@@ -112,60 +114,45 @@ void TFEinstellungen::showEvent(QShowEvent *event)
         load();
 }
 
+void TFEinstellungen::showStartOptions(const StartOptions &o)
+{
+    CheckBox1->setChecked(o.nacheinander);
+    CheckBox2->setChecked(o.autoStart);
+}
+
+void TFEinstellungen::showForm(const SettingsForm &f)
+{
+    showStartOptions(f.start);
+    CheckBox3->setChecked(f.zwischenseiten);
+    CheckBox4->setChecked(f.grosseSchrift);
+    CheckBox5->setChecked(f.buttonsZeigen);
+    CheckBox6->setChecked(f.ohneErgebnis);
+    CheckBox7->setChecked(f.countdownZeigen);
+    CheckBox8->setChecked(f.eineStimmeProGeraet);
+    Edit1->setText(f.countdownZeit);
+    Edit2->setText(f.proxyServer);
+    Edit3->setText(f.proxyPort);
+}
+
 void TFEinstellungen::load()
 {
-    const TIniDaten &d = IniDaten;
-    // Loading runs the exclusive rule as a click would.
-    CheckBox1->setChecked(isSet(d.Nacheinander));
-    if (CheckBox1->isChecked())
-        CheckBox2->setChecked(false);
-    CheckBox2->setChecked(isSet(d.AutoStart));
-    if (CheckBox2->isChecked())
-        CheckBox1->setChecked(false);
-    CheckBox3->setChecked(isSet(d.Zwischenseiten));
-    CheckBox4->setChecked(isSet(d.GrosseSchrift));
-    CheckBox5->setChecked(isSet(d.ButtonsZeigen));
-    CheckBox6->setChecked(isSet(d.OhneErgebnis));
-    CheckBox7->setChecked(isSet(d.CountdownZeigen));
-    Edit1->setText(QString::number(d.CountdownZeit));
-    CheckBox8->setChecked(isSet(d.EineStimmeProGeraet));
-    Edit2->setText(d.ProxyServer.text());
-    Edit3->setText(QString::number(d.ProxyPort));
+    showForm(m_logic.load());
 }
 
 void TFEinstellungen::store()
 {
-    TIniDaten &d = IniDaten;
-    d.Nacheinander = boolByte(CheckBox1->isChecked());
-    d.AutoStart = boolByte(CheckBox2->isChecked());
-    d.GrosseSchrift = boolByte(CheckBox4->isChecked());
-    d.Zwischenseiten = boolByte(CheckBox3->isChecked());
-    d.ButtonsZeigen = boolByte(CheckBox5->isChecked());
-    d.OhneErgebnis = boolByte(CheckBox6->isChecked());
-    d.CountdownZeigen = boolByte(CheckBox7->isChecked());
-
-    if (Edit2->text() == QLatin1String(" "))
-        Edit2->clear();
-    d.ProxyServer.setText(Edit2->text().left(200));
-
-    if (const auto port = parseWholeNumber(Edit3->text())) {
-        d.ProxyPort = low16(*port);
-    } else {
-        m_dialogs.message(QStringLiteral("Ihre Angabe für den Proxyport wurde auf 8080 gesetzt, da Sie keine "
-                                         "ganze Zahl eingegeben haben."));
-        d.ProxyPort = 8080;
-        Edit3->setText(QStringLiteral("8080"));
-    }
-    if (const auto sekunden = parseWholeNumber(Edit1->text())) {
-        d.CountdownZeit = low16(*sekunden);
-    } else {
-        d.CountdownZeit = 30;
-        m_dialogs.message(QStringLiteral(
-            "Ihre Angabe für die Countdown-Zeit wurde auf 30 Sekunden gesetzt, da Sie keine ganze Zahl "
-            "eingegeben haben."));
-        Edit1->setText(QStringLiteral("30"));
-    }
-    d.EineStimmeProGeraet = boolByte(CheckBox8->isChecked());
+    SettingsForm f;
+    f.start = {CheckBox1->isChecked(), CheckBox2->isChecked()};
+    f.zwischenseiten = CheckBox3->isChecked();
+    f.grosseSchrift = CheckBox4->isChecked();
+    f.buttonsZeigen = CheckBox5->isChecked();
+    f.ohneErgebnis = CheckBox6->isChecked();
+    f.countdownZeigen = CheckBox7->isChecked();
+    f.eineStimmeProGeraet = CheckBox8->isChecked();
+    f.countdownZeit = Edit1->text();
+    f.proxyServer = Edit2->text();
+    f.proxyPort = Edit3->text();
+    showForm(m_logic.store(f));
     emit stored();
 }
 

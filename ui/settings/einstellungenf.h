@@ -1,11 +1,13 @@
 #pragma once
 // The settings dialog: presentation and poll options and the HTTP proxy, edited in the settings
-// record in memory. There is no cancel: every way of closing stores the controls.
+// record in memory. There is no cancel: every way of closing stores the controls. Its decisions
+// live in `SettingsLogic`.
 
 #include <QCheckBox>
 #include <QDialog>
 
 #include "ui/common/dialogs.h"
+#include "ui/settings/settings_logic.h"
 
 class QLineEdit;
 class QPushButton;
@@ -44,7 +46,11 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    void showStartOptions(const StartOptions &options);
+    void showForm(const SettingsForm &form);
+
     Dialogs &m_dialogs;
+    SettingsLogic m_logic;
     HintCheckBox *CheckBox8;
     QCheckBox *CheckBox1, *CheckBox2, *CheckBox3, *CheckBox4, *CheckBox5, *CheckBox6, *CheckBox7;
     QLineEdit *Edit1, *Edit2, *Edit3;
