@@ -1,6 +1,6 @@
 #pragma once
-// What the program sets up before its windows exist: the application icon, and the answer to
-// "--version".
+// What the program sets up before its windows exist: the glyph cache, the application icon, and
+// the answer to "--version".
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QIcon>
@@ -12,6 +12,16 @@
 #include "ui/common/build_config.h"
 
 namespace kv {
+
+// Glyphs up to 256 px are rasterised once and cached; above the raster engine's default of 64 px
+// it fills every glyph's outline on every paint, which on a 4K projector takes tens of
+// milliseconds per page of the presentation. Takes effect only before the first text is drawn,
+// so main() calls it before the application exists. A value set outside is kept.
+inline void cacheLargeGlyphs()
+{
+    if (!qEnvironmentVariableIsSet("QT_MAX_CACHED_GLYPH_SIZE"))
+        qputenv("QT_MAX_CACHED_GLYPH_SIZE", "256");
+}
 
 // The sizes of the hicolor icon theme the icon comes in (data/icons/kelvora-<size>.png).
 inline constexpr int kIconSizes[] = {16, 32, 48, 64, 128, 256};

@@ -16,6 +16,7 @@ int main(int argc, char **argv)
 {
     if (kv::printVersionWhenAsked(argc, argv))
         return 0;
+    kv::cacheLargeGlyphs();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kelvora"));
     QApplication::setApplicationVersion(QLatin1String(kv::kVersion));

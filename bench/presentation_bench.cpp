@@ -24,6 +24,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "app/app_setup.h"
 #include "core/recdef.h"
 #include "core/series.h"
 #include "net/server_access.h"
@@ -186,6 +187,7 @@ void printGaps(const char *what, const Gaps &g)
 
 int main(int argc, char **argv)
 {
+    kv::cacheLargeGlyphs(); // as the program does
     QApplication app(argc, argv);
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 50;
     QTemporaryDir dir;

@@ -144,12 +144,6 @@ TFshow::TFshow(WindowServices services, QWidget *parent)
     : QWidget(parent), m_services(std::move(services)),
       m_logic(Fragen, IniDaten, Stimmen, m_services.server, m_services.dialogs), m_joinLink(m_services.server)
 {
-    // Glyphs up to this size are rasterised once and cached; above the raster engine's default of
-    // 64 px it fills every glyph's outline on every paint, which on a 4K projector takes tens of
-    // milliseconds per page. It takes effect when set before the first text is drawn, as the
-    // windows are created before any is shown.
-    if (!qEnvironmentVariableIsSet("QT_MAX_CACHED_GLYPH_SIZE"))
-        qputenv("QT_MAX_CACHED_GLYPH_SIZE", "256");
     setObjectName(QStringLiteral("TFshow"));
     setWindowTitle(QStringLiteral("Kelvora"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint
