@@ -7,6 +7,12 @@
 
 namespace kv {
 
+// The filter of every file dialog that opens or saves a series.
+inline QString seriesFileFilter()
+{
+    return QStringLiteral("Kelvora file (*.kvf)");
+}
+
 enum class Antwort { Ok, Yes, No, Cancel };
 enum class Knoepfe { YesNo, YesCancel };
 

@@ -7,6 +7,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "ui/common/fonts.h"
+
 namespace kv {
 
 JoinPanelLayout joinPanelLayout(QSize panel, int modules)
@@ -62,10 +64,7 @@ void JoinLinkPanel::paintEvent(QPaintEvent *)
                 p.fillRect(l.qr.x() + origin + x * l.modulePixels, l.qr.y() + origin + y * l.modulePixels,
                            l.modulePixels, l.modulePixels, Qt::black);
 
-    QFont font(QStringLiteral("Arial"));
-    font.setPixelSize(l.fontPixels);
-    font.setBold(true);
-    p.setFont(font);
+    p.setFont(arialPixels(l.fontPixels, true));
     p.setPen(Qt::black);
     // The session code beside the link, or under it when both do not fit on one line.
     QString text = m_link;

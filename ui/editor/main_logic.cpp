@@ -13,7 +13,6 @@ namespace kv {
 
 namespace {
 
-const QString kSeriesFilter = QStringLiteral("Kelvora file (*.kvf)");
 const QString kExportFilter = QStringLiteral("XML-Datei (*.xml)");
 const QString kBankFilter = QStringLiteral("Fragensammlung (*.gift *.txt *.xml);;Alle Dateien (*)");
 // The suffix of a bare name follows the type chosen, and the name decides the format.
@@ -330,7 +329,7 @@ bool MainLogic::loadClicked()
     if (!savePrompt(Prompt::Load))
         return false;
     // The file need not exist: a new name starts a new series under that name.
-    const QString path = m_dialogs.openFile(kSeriesFilter, openFolder(), false);
+    const QString path = m_dialogs.openFile(seriesFileFilter(), openFolder(), false);
     if (path.isEmpty())
         return false;
     return SerieLaden(path);
@@ -346,7 +345,7 @@ MainLogic::SaveResult MainLogic::saveClicked()
 MainLogic::SaveResult MainLogic::saveAsClicked()
 {
     for (;;) {
-        const QString path = m_dialogs.saveFile(kSeriesFilter, QStringLiteral("kvf"), DataDir);
+        const QString path = m_dialogs.saveFile(seriesFileFilter(), QStringLiteral("kvf"), DataDir);
         if (path.isEmpty())
             return SaveResult::Cancelled;
         if (QFileInfo::exists(path) && m_dialogs.confirm(kOverwrite, Knoepfe::YesCancel) != Antwort::Yes)

@@ -18,6 +18,7 @@
 #include <QStyle>
 
 #include "ui/common/accessible.h"
+#include "ui/common/fonts.h"
 #include "ui/common/reentry_guard.h"
 #include "ui/editor/statistikf.h"
 #include "ui/presentation/showf.h"
@@ -47,9 +48,7 @@ TFMain::TFMain(WindowServices services, QWidget *parent)
     setWindowTitle(QStringLiteral("Kelvora"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
                    | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-    QFont font(QStringLiteral("Arial"));
-    font.setPixelSize(15);
-    setFont(font);
+    setFont(arialPixels(15));
 
     auto *client = new QWidget(this);
     client->setObjectName(QStringLiteral("client"));
@@ -59,9 +58,7 @@ TFMain::TFMain(WindowServices services, QWidget *parent)
 
     Label1 = contentLabel(new QLabel(QStringLiteral("Frage 1"), client), "Label1");
     Label1->setGeometry(g.label1);
-    QFont bold = font;
-    bold.setBold(true);
-    Label1->setFont(bold);
+    Label1->setFont(arialPixels(15, true));
 
     Memo1 = named(new QPlainTextEdit(client), "Memo1", QStringLiteral("Fragetext"));
     Memo1->setGeometry(g.memo1);
@@ -97,7 +94,7 @@ TFMain::TFMain(WindowServices services, QWidget *parent)
         const QByteArray labelName = "Label" + QByteArray::number(k + 2);
         m_letters[i] = named(new QLabel(letter(k), client), labelName.constData(), letter(k));
         m_letters[i]->setGeometry(g.letters[i]);
-        m_letters[i]->setFont(bold);
+        m_letters[i]->setFont(arialPixels(15, true));
         const QByteArray editName = "Edit" + QByteArray::number(k);
         m_edits[i] =
             named(new QLineEdit(client), editName.constData(), QStringLiteral("Antwort ") + letter(k));

@@ -4,6 +4,8 @@
 #include <QFontMetrics>
 #include <QPainter>
 
+#include "ui/common/fonts.h"
+
 namespace kv {
 
 QImage blankChart(QSize size)
@@ -31,9 +33,7 @@ QImage drawChart(const ChartGeometry &chart, QSize size, const QLocale &locale)
     QImage image = blankChart(size);
     QPainter p(&image);
     // The face is Arial, the window's own; only the size follows the picture.
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSize(std::max(1, chart.fontSize));
-    p.setFont(font);
+    p.setFont(arialPoints(chart.fontSize));
     for (const ChartBar &b : chart.bars) {
         const QColor colour = QColor::fromRgb(QRgb(0xFF000000u | b.rgb));
         p.fillRect(QRect(QPoint(b.left, b.top), QPoint(b.right - 1, b.bottom - 1)), colour);

@@ -16,6 +16,7 @@
 
 #include "core/recdef.h"
 #include "ui/common/accessible.h"
+#include "ui/common/fonts.h"
 #include "ui/common/join_link_panel.h"
 #include "ui/common/reentry_guard.h"
 #include "ui/editor/statistikf.h"
@@ -40,9 +41,7 @@ TFdirektvote::TFdirektvote(WindowServices services, QWidget *parent)
     setWindowTitle(QStringLiteral("Sofort-Umfrage"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint
                    | Qt::MSWindowsFixedSizeDialogHint);
-    QFont arial(QStringLiteral("Arial"));
-    arial.setPixelSize(15);
-    setFont(arial);
+    setFont(arialPixels(15));
     setFixedSize(kWidth, kHeight);
 
     // Identity: user ID, session code, question text.
@@ -78,9 +77,7 @@ TFdirektvote::TFdirektvote(WindowServices services, QWidget *parent)
     Label4 = contentLabel(new QLabel(this), "Label4");
     Label4->setGeometry(16, 265, 393, 30);
     Label4->setAlignment(Qt::AlignCenter);
-    QFont larger = arial;
-    larger.setPixelSize(19);
-    Label4->setFont(larger);
+    Label4->setFont(arialPixels(19));
 
     RadioGroup1 = named(new QGroupBox(QStringLiteral("Art der Frage"), this), "RadioGroup1",
                         QStringLiteral("Art der Frage"));

@@ -20,6 +20,7 @@
 
 #include "core/recdef.h"
 #include "ui/common/accessible.h"
+#include "ui/common/fonts.h"
 #include "ui/common/reentry_guard.h"
 #include "ui/presentation/page_layout.h"
 
@@ -36,21 +37,6 @@ QString literalAmpersands(const QString &text)
 {
     QString s = text;
     return s.replace(QLatin1Char('&'), QLatin1String("&&"));
-}
-
-QFont arial(int pointSize, bool bold = false)
-{
-    QFont f(QStringLiteral("Arial"));
-    f.setPointSize(std::max(1, pointSize));
-    f.setBold(bold);
-    return f;
-}
-
-QFont arialPixels(int pixels)
-{
-    QFont f(QStringLiteral("Arial"));
-    f.setPixelSize(pixels);
-    return f;
 }
 
 void setBackground(QWidget *w, const QColor &colour)
@@ -162,7 +148,7 @@ TFshow::TFshow(WindowServices services, QWidget *parent)
         auto *text = contentLabel<QLabel>(new PageText(box), labelName.constData());
         text->setWordWrap(true);
         text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        text->setFont(arial(12, b == 0));
+        text->setFont(arialPoints(12, b == 0));
         m_boxes[size_t(b)] = box;
         m_texts[size_t(b)] = text;
     }
@@ -591,7 +577,7 @@ void TFshow::showPage()
         setBoxColour(box, s.green ? QColor(0, 255, 0) : QColor(Qt::white));
         QLabel *text = m_texts[size_t(b)];
         text->setText(s.text);
-        text->setFont(arial(s.fontSize, b == 0));
+        text->setFont(arialPoints(s.fontSize, b == 0));
         text->setGeometry(b == 0 ? 6 : 10, 15, std::max(0, bw - 20), std::max(0, s.height - 20));
         box->setVisible(s.visible);
     }
@@ -601,7 +587,7 @@ void TFshow::showPage()
         m_bars[size_t(k)]->setVisible(s.visible);
         QLabel *percent = m_percents[size_t(k)];
         percent->setText(s.percent);
-        percent->setFont(arial(s.percentFontSize));
+        percent->setFont(arialPoints(s.percentFontSize));
         percent->adjustSize();
         percent->move(s.percentLeft, s.percentTop);
         percent->setVisible(s.percentVisible);

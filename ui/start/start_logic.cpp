@@ -91,7 +91,7 @@ QString StartLogic::seriesToPresent()
         StartFile.clear();
         return file;
     }
-    return m_dialogs.openFile(QStringLiteral("Kelvora file (*.kvf)"), m_od1Folder, true);
+    return m_dialogs.openFile(seriesFileFilter(), m_od1Folder, true);
 }
 
 void StartLogic::openHelp(const QString &url, const std::function<bool(const QString &)> &open)
