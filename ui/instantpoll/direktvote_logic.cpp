@@ -12,13 +12,6 @@ uint16_t layoutCodeForKind(int item)
     return item >= 1 && item <= 5 ? kCodes[item - 1] : 5;
 }
 
-QString countdownText(int seconds)
-{
-    if (seconds == 1)
-        return QStringLiteral("Noch 1 Sekunde");
-    return QStringLiteral("Noch %1 Sekunden").arg(seconds);
-}
-
 DirektvoteLogic::DirektvoteLogic(ServerOperations &server, Dialogs &dialogs, std::function<double()> now)
     : m_server(server), m_dialogs(dialogs), m_now(now ? std::move(now) : std::function<double()>(nowValue)),
       m_ini(IniDaten), m_stimmen(Stimmen)
@@ -80,15 +73,15 @@ bool DirektvoteLogic::start(const DirektvoteInput &input)
     m_view.closeVisible = false;
     m_state = State::Running;
     m_view.kindVisible = false;
-    // A countdown of 0 seconds would count below zero and never end; such a poll runs without a
-    // countdown instead: the vote count is shown and the lecturer ends it with the action button.
-    m_countdown = isSet(m_ini.CountdownZeigen) && m_ini.CountdownZeit > 0;
+    // Without a countdown the vote count is shown and the lecturer ends the poll with the action
+    // button.
+    m_countdown = countdownActive(m_ini);
     if (m_countdown) {
         m_counter = m_ini.CountdownZeit;
         m_view.statusText = countdownText(m_counter);
     } else {
         m_counter = 0;
-        m_view.statusText = QStringLiteral("Abgegebene Stimmen: 0");
+        m_view.statusText = votesCastText(0);
     }
     m_view.questionLabel = input.questionText;
     m_view.statusVisible = true;
@@ -117,12 +110,10 @@ void DirektvoteLogic::timerTick(const DirektvoteInput &input)
     }
     if (!m_server.ErgebnisHolen(UserID, false))
         return;
-    uint16_t sum = 0;
-    for (int k = 1; k <= answerCount(m_typ); ++k)
-        sum = uint16_t(sum + m_stimmen[k]);
+    const uint16_t sum = votesCast(m_stimmen, answerCount(m_typ));
     // The poll may have been ended while the fetch waited (a close of the window, say).
     if (m_state == State::Running && m_view.timerRunning)
-        m_view.statusText = QStringLiteral("Abgegebene Stimmen: %1").arg(sum);
+        m_view.statusText = votesCastText(sum);
 }
 
 void DirektvoteLogic::endStep(const DirektvoteInput &input)

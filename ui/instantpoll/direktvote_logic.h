@@ -11,6 +11,7 @@
 #include "core/recdef.h"
 #include "net/server_operations.h"
 #include "ui/common/dialogs.h"
+#include "ui/common/live_count.h" // countdownText, shared with the presentation
 #include "ui/instantpoll/chart_geometry.h"
 
 namespace kv {
@@ -18,9 +19,6 @@ namespace kv {
 // The answer layout code of an item of "Art der Frage" (1 "Ja / Nein - Frage" .. 5 "A / B / C / D
 // / E - Frage"): 9, 2, 3, 4, 5. Anything else is item 5.
 uint16_t layoutCodeForKind(int item);
-
-// "Noch 30 Sekunden", "Noch 1 Sekunde".
-QString countdownText(int seconds);
 
 // What the window reads from its fields when the action button is clicked.
 struct DirektvoteInput {

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "core/datetime.h"
+#include "ui/common/live_count.h"
 #include "ui/common/reentry_guard.h"
 #include "ui/presentation/page_layout.h"
 #include "ui/settings/settings_logic.h"
@@ -314,20 +315,6 @@ bool ShowLogic::jump(int k)
 // ---------------------------------------------------------------------------------------------
 // The live poll
 
-bool ShowLogic::countdownActive() const
-{
-    // A countdown of 0 seconds would show "Noch 0 Sekunden" for as long as the poll runs and never
-    // close it: such a poll runs without a countdown and shows the votes cast instead.
-    return isSet(m_ini.CountdownZeigen) && m_ini.CountdownZeit > 0;
-}
-
-QString ShowLogic::countdownText(int seconds) const
-{
-    if (seconds == 1)
-        return QStringLiteral("Noch 1 Sekunde");
-    return QStringLiteral("Noch %1 Sekunden").arg(seconds);
-}
-
 bool ShowLogic::UmfrageBeginnen(bool automatic)
 {
     // A `Typ` outside the known layouts (only in a damaged file) is polled as the five answers it
@@ -345,8 +332,8 @@ bool ShowLogic::UmfrageBeginnen(bool automatic)
         m_page.caption = isSet(m_ini.OhneErgebnis) ? kWeiter : kErgebnisAnzeigen;
         showMessage(QStringLiteral("Umfrage läuft - Bitte abstimmen"));
     }
-    m_countdown = countdownActive() ? m_ini.CountdownZeit : 0;
-    showStatus(countdownActive() ? countdownText(m_countdown) : QStringLiteral("Abgegebene Stimmen: 0"));
+    m_countdown = countdownActive(m_ini) ? m_ini.CountdownZeit : 0;
+    showStatus(countdownActive(m_ini) ? countdownText(m_countdown) : votesCastText(0));
     setTimer(Timer::Poll, true);
     return true;
 }
@@ -360,7 +347,7 @@ bool ShowLogic::Umfragetakt()
         return false;
     if (!timerRunning(Timer::Poll))
         return true;
-    if (countdownActive()) {
+    if (countdownActive(m_ini)) {
         --m_countdown;
         if (m_countdown > 1) {
             m_page.statusText = countdownText(m_countdown);
@@ -373,10 +360,7 @@ bool ShowLogic::Umfragetakt()
         return true;
     }
     if (m_server.ErgebnisHolen(UserID, false) && m_open) {
-        uint16_t total = 0;
-        for (int k = 1; k <= answerCount(); ++k)
-            total = uint16_t(total + m_stimmen[k]);
-        m_page.statusText = QStringLiteral("Abgegebene Stimmen: %1").arg(total);
+        m_page.statusText = votesCastText(votesCast(m_stimmen, answerCount()));
     }
     return true;
 }
@@ -399,7 +383,7 @@ void ShowLogic::UmfrageSchliessen()
         m_ergebnisAusstehend = true;
         m_page.caption = kErgebnisAnzeigen;
         showMessage(QStringLiteral("Umfrage geschlossen"));
-        if (countdownActive() && m_countdown > 0)
+        if (countdownActive(m_ini) && m_countdown > 0)
             m_page.statusText = QStringLiteral("Umfrage vorzeitig geschlossen");
     } else {
         ErgebnisZeigen();
@@ -543,7 +527,7 @@ void ShowLogic::ErgebnisZeigen()
         bar.percentLeft = g.percentLeft[size_t(k)];
         bar.percentVisible = true;
     }
-    showStatus(QStringLiteral("Abgegebene Stimmen: %1").arg(g.total));
+    showStatus(votesCastText(g.total));
 }
 
 void ShowLogic::showStatus(const QString &text)

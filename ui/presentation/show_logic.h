@@ -157,8 +157,6 @@ private:
     enum class Stored { Nothing, Stored, HistoryFull, WriteFailed };
     Stored ErgebnisSpeichern();
     bool retryPendingWrite();
-    bool countdownActive() const;
-    QString countdownText(int seconds) const;
     TFrage &current();
 
     TFragen &m_fragen;
