@@ -10,6 +10,7 @@
 
 #include "core/history.h"
 #include "core/recdef.h"
+#include "tests/support/fake_server.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/scripted_dialogs.h"
 #include "tests/support/shared_state.h"
@@ -18,6 +19,7 @@
 #include "ui/instantpoll/direktvote_logic.h"
 
 using namespace kv;
+using kv::test::FakeServer;
 using Counts = std::array<uint16_t, 5>;
 
 namespace {
@@ -151,49 +153,6 @@ TEST(DirektvoteTexts, LayoutCodesAndCountdown)
 
 // ---------------------------------------------------------------------------------------------
 // The cycle.
-
-class FakeServer : public ServerOperations {
-public:
-    bool startAccepted = true;
-    std::deque<std::optional<Counts>> fetches; // answers of ErgebnisHolen; none left: failure
-    QStringList log;
-    std::function<void()> during; // runs inside the next request, once
-
-    QString BenutzerPruefen(const QString &, const QString &) override { return {}; }
-    bool UmfrageStarten(const QString &id, const QString &pw, const QString &sid, uint16_t typ,
-                        bool eid) override
-    {
-        log << QStringLiteral("start %1 %2 [%3] %4 %5").arg(id, pw, sid).arg(typ).arg(eid);
-        waitForReply();
-        return startAccepted;
-    }
-    bool ErgebnisHolen(const QString &id, bool interaktiv) override
-    {
-        log << QStringLiteral("fetch %1 %2").arg(id).arg(interaktiv);
-        waitForReply();
-        if (fetches.empty())
-            return false;
-        const std::optional<Counts> c = fetches.front();
-        fetches.pop_front();
-        if (!c)
-            return false;
-        Stimmen = stimmenOf(*c);
-        return true;
-    }
-    void UmfrageZuruecksetzen(const QString &id, const QString &pw) override
-    {
-        log << QStringLiteral("reset %1 %2").arg(id, pw);
-        waitForReply();
-    }
-
-private:
-    // Events that the event loop delivers while a real request waits.
-    void waitForReply()
-    {
-        if (auto f = std::exchange(during, nullptr))
-            f();
-    }
-};
 
 class DirektvoteLogicTest : public ::testing::Test {
 protected:

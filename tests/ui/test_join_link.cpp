@@ -10,6 +10,7 @@
 
 #include "core/recdef.h"
 #include "net/server_access.h"
+#include "tests/support/fake_server.h"
 #include "tests/support/window_fixture.h"
 #include "ui/common/join_link.h"
 #include "ui/common/join_link_panel.h"
@@ -19,27 +20,6 @@ using namespace kv;
 using kv::test::LoopbackHttpServer;
 
 namespace {
-
-// Counts the server's answers to the link question; everything else is unused here.
-class LinkServer : public ServerOperations {
-public:
-    std::optional<QString> answer;
-    int asked = 0;
-
-    QString BenutzerPruefen(const QString &, const QString &) override { return {}; }
-    bool UmfrageStarten(const QString &, const QString &, const QString &, uint16_t, bool) override
-    {
-        return false;
-    }
-    bool ErgebnisHolen(const QString &, bool) override { return false; }
-    void UmfrageZuruecksetzen(const QString &, const QString &) override {}
-    QString fallbackJoinLink(const QString &id) const override { return "http://basis/?id=" + id; }
-    std::optional<QString> fetchJoinLink(const QString &) override
-    {
-        ++asked;
-        return answer;
-    }
-};
 
 // What zbarimg reads in the picture, or an empty text.
 QString decodeQr(const QImage &image)
@@ -88,21 +68,22 @@ private slots:
 
     void theServerIsAskedOncePerShowing()
     {
-        LinkServer server;
-        server.answer = QStringLiteral("http://10.0.0.5:8090/?id=prof");
+        test::FakeServer server;
+        server.fallbackLinkBase = QStringLiteral("http://basis/");
+        server.joinLink = QStringLiteral("http://10.0.0.5:8090/?id=prof");
         JoinLinkSource source(server);
         QCOMPARE(source.current("prof"), QStringLiteral("http://basis/?id=prof")); // before asking
         QVERIFY(source.needsFetch());
         QCOMPARE(source.fetch("prof"), QStringLiteral("http://10.0.0.5:8090/?id=prof"));
         QCOMPARE(source.fetch("prof"), QStringLiteral("http://10.0.0.5:8090/?id=prof"));
-        QCOMPARE(server.asked, 1);
+        QCOMPARE(server.count(QStringLiteral("link")), 1);
         QVERIFY(!source.needsFetch());
 
         source.newShowing();
-        server.answer.reset(); // now the server does not tell
+        server.joinLink.reset(); // now the server does not tell
         QCOMPARE(source.fetch("prof"), QStringLiteral("http://basis/?id=prof"));
         QCOMPARE(source.fetch("prof"), QStringLiteral("http://basis/?id=prof"));
-        QCOMPARE(server.asked, 2);
+        QCOMPARE(server.count(QStringLiteral("link")), 2);
     }
 
     void aLoopbackServerAnswersOrFallsBack()

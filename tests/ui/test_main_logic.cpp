@@ -8,6 +8,7 @@
 
 #include "core/recdef.h"
 #include "core/series.h"
+#include "tests/support/fake_server.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/scripted_dialogs.h"
 #include "tests/support/shared_state.h"
@@ -26,19 +27,6 @@ const QString kPromptClose =
     QStringLiteral("Die aktuelle Frageserie wurde verändert. Vor dem Schließen speichern?");
 const QString kOverwrite = QStringLiteral("Die Datei existiert bereits. Überschreiben?");
 
-// The editor sends no request; every call is counted so that a test can say so.
-class NoServer : public ServerOperations {
-public:
-    int calls = 0;
-    QString BenutzerPruefen(const QString &, const QString &) override { return ++calls, QString(); }
-    bool UmfrageStarten(const QString &, const QString &, const QString &, uint16_t, bool) override
-    {
-        return ++calls, false;
-    }
-    bool ErgebnisHolen(const QString &, bool) override { return ++calls, false; }
-    void UmfrageZuruecksetzen(const QString &, const QString &) override { ++calls; }
-};
-
 void addResults(TFrage &f, int n)
 {
     for (int i = 1; i <= n; ++i) {
@@ -51,7 +39,7 @@ class MainLogicTest : public ::testing::Test {
 protected:
     kv::test::TempFolder dir;
     kv::test::ScriptedDialogs dialogs;
-    NoServer server;
+    test::FakeServer server; // the editor sends no request
     std::unique_ptr<MainLogic> logic;
 
     void SetUp() override
@@ -64,7 +52,7 @@ protected:
     }
     void TearDown() override
     {
-        EXPECT_EQ(server.calls, 0);
+        EXPECT_EQ(server.log, QStringList());
         EXPECT_TRUE(dialogs.unexpected.isEmpty()) << dialogs.unexpected.join(u'\n').toStdString();
         kv::test::resetSharedState();
     }

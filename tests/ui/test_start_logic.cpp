@@ -3,6 +3,7 @@
 
 #include "core/recdef.h"
 #include "core/settings.h"
+#include "tests/support/fake_server.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/scripted_dialogs.h"
 #include "tests/support/shared_state.h"
@@ -20,29 +21,6 @@ const QString kOffline = QStringLiteral(
 const QString kNoPoll = QStringLiteral(
     "Da der Kelvora Server z.Zt. nicht erreicht werden kann, können Sie keine Umfrage durchführen.");
 
-// Answers the login check from a script and counts the checks; the other operations are not used
-// by the start window.
-class FakeServer : public ServerOperations {
-public:
-    QString reply;
-    int checks = 0;
-    std::function<void()> duringCheck;
-
-    QString BenutzerPruefen(const QString &, const QString &) override
-    {
-        ++checks;
-        if (duringCheck)
-            duringCheck();
-        return reply;
-    }
-    bool UmfrageStarten(const QString &, const QString &, const QString &, uint16_t, bool) override
-    {
-        return false;
-    }
-    bool ErgebnisHolen(const QString &, bool) override { return false; }
-    void UmfrageZuruecksetzen(const QString &, const QString &) override {}
-};
-
 class StartLogicTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -56,7 +34,7 @@ protected:
         test::resetSharedState();
     }
 
-    FakeServer server;
+    test::FakeServer server;
     test::ScriptedDialogs dialogs;
     StartLogic logic{IniDaten, server, dialogs};
 };
@@ -80,11 +58,11 @@ TEST_P(LoginOutcomes, DecideWhatOpensAndWhatIsRemembered)
     const LoginCase &c = GetParam();
     UserID = QStringLiteral("vorher");
     Passwort = QStringLiteral("vorher");
-    server.reply = c.reply;
+    server.loginReply = c.reply;
     EXPECT_EQ(logic.login(c.aktion, c.id, c.pw), c.result);
     EXPECT_EQ(UserID, c.userIdAfter);
     EXPECT_EQ(dialogs.shown, c.shown);
-    EXPECT_EQ(server.checks, c.checks);
+    EXPECT_EQ(server.count("login"), c.checks);
     const bool remembered = RememberedUserIDs(IniDaten).contains(c.id);
     EXPECT_EQ(remembered, c.checks == 1 && c.reply == QLatin1String("User exists"));
 }
@@ -155,8 +133,8 @@ INSTANTIATE_TEST_SUITE_P(
 // An error page of a misconfigured server is quoted as text and cut to a readable length.
 TEST_F(StartLogicTest, ALongServerReplyIsQuotedCut)
 {
-    server.reply = QStringLiteral("<html><body><h1>500</h1>") + QString(1000, QLatin1Char('x'))
-                   + QStringLiteral("</body></html>");
+    server.loginReply = QStringLiteral("<html><body><h1>500</h1>") + QString(1000, QLatin1Char('x'))
+                        + QStringLiteral("</body></html>");
     EXPECT_EQ(logic.login(Aktion::SofortUmfrage, "prof", "pw"), R::Refused);
     ASSERT_EQ(dialogs.shown.size(), 1);
     const QString shown = dialogs.shown.first();
@@ -168,19 +146,16 @@ TEST_F(StartLogicTest, ALongServerReplyIsQuotedCut)
 
 TEST_F(StartLogicTest, ALoginCheckEnteredAgainWhileWaitingIsIgnored)
 {
-    server.reply = QStringLiteral("User exists");
+    server.loginReply = QStringLiteral("User exists");
     StartLogic::LoginResult inner = R::Accepted;
-    server.duringCheck = [&] {
-        server.duringCheck = nullptr;
-        inner = logic.login(Aktion::SerieBearbeiten, "prof", "pw");
-    };
+    server.during = [&] { inner = logic.login(Aktion::SerieBearbeiten, "prof", "pw"); };
     EXPECT_EQ(logic.login(Aktion::SofortUmfrage, "prof", "pw"), R::Accepted);
     EXPECT_EQ(inner, R::Ignored);
-    EXPECT_EQ(server.checks, 1);
+    EXPECT_EQ(server.count("login"), 1);
     EXPECT_FALSE(logic.loginRunning());
     // Afterwards a click is checked again.
     EXPECT_EQ(logic.login(Aktion::SofortUmfrage, "prof", "pw"), R::Accepted);
-    EXPECT_EQ(server.checks, 2);
+    EXPECT_EQ(server.count("login"), 2);
 }
 
 TEST_F(StartLogicTest, TheTimerFiresOnEveryThirdTickOnlyWithOneIdAndAStartFile)
