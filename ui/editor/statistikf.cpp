@@ -24,7 +24,14 @@ TFStatistik::TFStatistik(Dialogs &dialogs, QWidget *parent) : QDialog(parent), m
     tahoma.setPixelSize(11);
     setFont(tahoma);
     setFixedSize(602, 405);
+}
 
+// The grid and the button are made when the window is first shown: the window and its logic
+// exist from the program's start, but most runs never open the statistics.
+void TFStatistik::buildControls()
+{
+    if (Grid)
+        return;
     Grid = named(new QTableWidget(0, kStatistikColumns, this), "Grid", QStringLiteral("Antwort-Statistik"));
     Grid->setGeometry(8, 8, 586, 349);
     Grid->setHorizontalHeaderLabels(statistikHeader());
@@ -45,6 +52,8 @@ TFStatistik::TFStatistik(Dialogs &dialogs, QWidget *parent) : QDialog(parent), m
     Button1->setGeometry(602 - 8 - 100, 367, 100, 30);
     Button1->setAutoDefault(false);
     connect(Button1, &QPushButton::clicked, this, &TFStatistik::Button1Click);
+    Grid->show();
+    Button1->show();
 }
 
 void TFStatistik::showEvent(QShowEvent *event)
@@ -56,6 +65,7 @@ void TFStatistik::showEvent(QShowEvent *event)
 
 void TFStatistik::FormShow()
 {
+    buildControls();
     Grid->setColumnWidth(0, 150);
     Grid->setHorizontalHeaderLabels(statistikHeader());
     Grid->setRowCount(0);
@@ -78,6 +88,7 @@ void TFStatistik::FormShow()
 void TFStatistik::showFor(const QWidget &opener)
 {
     // Placed before it is shown, so that Qt does not centre it on the screen instead.
+    buildControls();
     QRect frame = frameGeometry();
     frame.moveCenter(opener.window()->frameGeometry().center());
     move(frame.topLeft());

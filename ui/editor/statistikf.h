@@ -27,9 +27,11 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    void buildControls();
+
     StatistikLogic m_logic;
-    QTableWidget *Grid;
-    QPushButton *Button1;
+    QTableWidget *Grid = nullptr; // made on the first showing, as is Button1
+    QPushButton *Button1 = nullptr;
 };
 
 } // namespace kv
