@@ -288,4 +288,14 @@ std::vector<bool> PollBook::fail(const std::vector<const Change *> &pending)
     return holds;
 }
 
+void PollBook::storedPoll(const std::string &user, const std::optional<PollRecord> &stored)
+{
+    const auto it = m_accounts.find(user);
+    if (it == m_accounts.end())
+        return;
+    PollState &s = it->second.committed;
+    if (s.open && (!stored || !stored->open || stored->pollId != s.pollId))
+        s.open = false;
+}
+
 } // namespace kv::server

@@ -121,6 +121,10 @@ public:
     // top; a pending vote whose poll was never stored no longer holds. Returns, for each pending
     // change, whether it still holds (those that do not must be dropped and answered so).
     std::vector<bool> fail(const std::vector<const Change *> &pending);
+    // A change of `user` failed on its own, and the database holds `stored` as the account's poll
+    // (nothing: no poll, or no account any more). A poll the book holds open that is not open there
+    // (closed, or the account removed, by another program) is taken as closed. Call before fail().
+    void storedPoll(const std::string &user, const std::optional<PollRecord> &stored);
 
 private:
     struct Account {

@@ -23,6 +23,15 @@ std::string columnText(sqlite3_stmt *s, int i)
     return p ? std::string(p, static_cast<size_t>(sqlite3_column_bytes(s, i))) : std::string();
 }
 
+void runOnce(sqlite3_stmt *s, sqlite3 *db, const char *what)
+{
+    const int rc = sqlite3_step(s);
+    sqlite3_reset(s);
+    sqlite3_clear_bindings(s);
+    if (rc != SQLITE_DONE)
+        throw StoreError(std::string(what) + ": " + sqlite3_errmsg(db));
+}
+
 } // namespace
 
 Store::Store(const std::string &path, bool fullSync, int busyTimeoutMs)
@@ -162,11 +171,24 @@ void Store::putUser(const std::string &id, const std::string &passwordHash)
 
 bool Store::removeUser(const std::string &id)
 {
-    Stmt st{prepare("DELETE FROM users WHERE id=?1")};
-    bindText(st.s, 1, id);
-    if (sqlite3_step(st.s) != SQLITE_DONE)
-        fail("remove user");
-    return sqlite3_changes(m_db) > 0;
+    // A server running on this database may still take votes for the account: its poll is closed
+    // first, so that those votes find it closed, and nothing of the account stays behind.
+    begin();
+    try {
+        closePoll(id);
+        bindText(m_dropDevices, 1, id);
+        runOnce(m_dropDevices, m_db, "clear devices");
+        Stmt st{prepare("DELETE FROM users WHERE id=?1")};
+        bindText(st.s, 1, id);
+        if (sqlite3_step(st.s) != SQLITE_DONE)
+            fail("remove user");
+        const bool removed = sqlite3_changes(m_db) > 0;
+        commit();
+        return removed;
+    } catch (...) {
+        rollback();
+        throw;
+    }
 }
 
 bool Store::addDirectoryUser(const std::string &id)
@@ -232,26 +254,47 @@ void Store::putSetting(const std::string &name, const std::string &value)
         fail("store setting");
 }
 
+namespace {
+constexpr const char *kSelectPolls =
+    "SELECT user_id, poll_id, open, layout, code, one_vote, c0, c1, c2, c3, c4 FROM polls";
+
+PollRecord pollRow(sqlite3_stmt *s)
+{
+    PollRecord p;
+    p.user = columnText(s, 0);
+    p.pollId = sqlite3_column_int64(s, 1);
+    p.open = sqlite3_column_int(s, 2) != 0;
+    p.layout = sqlite3_column_int(s, 3);
+    p.code = columnText(s, 4);
+    p.oneVote = sqlite3_column_int(s, 5) != 0;
+    for (int i = 0; i < kMaxAnswers; ++i)
+        p.counts[i] = sqlite3_column_int64(s, 6 + i);
+    return p;
+}
+} // namespace
+
 std::vector<PollRecord> Store::polls()
 {
-    Stmt st{prepare("SELECT user_id, poll_id, open, layout, code, one_vote, c0, c1, c2, c3, c4 FROM polls")};
+    Stmt st{prepare(kSelectPolls)};
     std::vector<PollRecord> out;
     int rc;
-    while ((rc = sqlite3_step(st.s)) == SQLITE_ROW) {
-        PollRecord p;
-        p.user = columnText(st.s, 0);
-        p.pollId = sqlite3_column_int64(st.s, 1);
-        p.open = sqlite3_column_int(st.s, 2) != 0;
-        p.layout = sqlite3_column_int(st.s, 3);
-        p.code = columnText(st.s, 4);
-        p.oneVote = sqlite3_column_int(st.s, 5) != 0;
-        for (int i = 0; i < kMaxAnswers; ++i)
-            p.counts[i] = sqlite3_column_int64(st.s, 6 + i);
-        out.push_back(std::move(p));
-    }
+    while ((rc = sqlite3_step(st.s)) == SQLITE_ROW)
+        out.push_back(pollRow(st.s));
     if (rc != SQLITE_DONE)
         fail("read polls");
     return out;
+}
+
+std::optional<PollRecord> Store::poll(const std::string &user)
+{
+    Stmt st{prepare((std::string(kSelectPolls) + " WHERE user_id=?1").c_str())};
+    bindText(st.s, 1, user);
+    const int rc = sqlite3_step(st.s);
+    if (rc == SQLITE_DONE)
+        return std::nullopt;
+    if (rc != SQLITE_ROW)
+        fail("read poll");
+    return pollRow(st.s);
 }
 
 std::vector<DeviceRecord> Store::currentDevices()
@@ -282,17 +325,19 @@ void Store::rollback() noexcept
     if (m_db && !sqlite3_get_autocommit(m_db))
         sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
 }
-
-namespace {
-void runOnce(sqlite3_stmt *s, sqlite3 *db, const char *what)
+void Store::savepoint()
 {
-    const int rc = sqlite3_step(s);
-    sqlite3_reset(s);
-    sqlite3_clear_bindings(s);
-    if (rc != SQLITE_DONE)
-        throw StoreError(std::string(what) + ": " + sqlite3_errmsg(db));
+    exec("SAVEPOINT change");
 }
-} // namespace
+void Store::releaseSavepoint()
+{
+    exec("RELEASE change");
+}
+void Store::rollbackToSavepoint() noexcept
+{
+    if (m_db && !sqlite3_get_autocommit(m_db))
+        sqlite3_exec(m_db, "ROLLBACK TO change; RELEASE change", nullptr, nullptr, nullptr);
+}
 
 void Store::openPoll(const std::string &user, int64_t pollId, int layout, const std::string &code,
                      bool oneVote)

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -53,7 +54,8 @@ public:
     Store(const Store &) = delete;
     Store &operator=(const Store &) = delete;
 
-    // Accounts. putUser inserts or replaces the password hash.
+    // Accounts. putUser inserts or replaces the password hash. removeUser closes the account's
+    // open poll and then removes it with its poll and device records, in one transaction.
     void putUser(const std::string &id, const std::string &passwordHash);
     bool removeUser(const std::string &id);
     // An account of a lecturer the directory knows, without a password of its own; false when the
@@ -65,6 +67,8 @@ public:
     std::vector<UserRecord> users();
 
     std::vector<PollRecord> polls();
+    // The poll of one account; nothing when the database holds none (or no such account).
+    std::optional<PollRecord> poll(const std::string &user);
     // Device records that belong to each user's current poll.
     std::vector<DeviceRecord> currentDevices();
 
@@ -76,6 +80,10 @@ public:
     void begin();
     void commit();
     void rollback() noexcept;
+    // A savepoint inside the transaction: one change that fails is undone on its own.
+    void savepoint();
+    void releaseSavepoint();
+    void rollbackToSavepoint() noexcept;
     void openPoll(const std::string &user, int64_t pollId, int layout, const std::string &code, bool oneVote);
     void closePoll(const std::string &user);
     // False (and nothing stored) when that poll is no longer the open one.

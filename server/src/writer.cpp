@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
+#include <utility>
 
 namespace kv::server {
 
@@ -36,45 +38,90 @@ bool Writer::submit(Change change, Done done)
     return true;
 }
 
-std::optional<std::vector<bool>> Writer::store(const std::deque<Job> &batch)
+Writer::Outcome Writer::storeChange(const Change &c)
 {
-    std::vector<bool> stored(batch.size(), true);
-    try {
-        m_store.begin();
-        size_t i = 0;
-        for (const Job &j : batch) {
-            const Change &c = j.change;
-            switch (c.kind) {
-            case Change::Kind::Open:
-                // An account removed from the database while its opening waited has no poll to
-                // open; the other changes of the batch are stored all the same.
-                if (!m_store.hasUser(c.user))
-                    stored[i] = false;
-                else
-                    m_store.openPoll(c.user, c.pollId, c.layout, c.code, c.oneVote);
-                break;
-            case Change::Kind::Close:
-                m_store.closePoll(c.user);
-                break;
-            case Change::Kind::Vote:
-                // The book accepted the vote for the open poll. Where the database says otherwise,
-                // either the account was removed meanwhile (and the vote is left out), or the
-                // database was changed behind the server's back, and the batch is not stored.
-                if (!m_store.addVote(c.user, c.pollId, c.answer, c.device, c.nowMs)) {
-                    if (m_store.hasUser(c.user))
-                        throw StoreError("the poll of a vote is not open in the database");
-                    stored[i] = false;
-                }
-                break;
-            }
-            ++i;
+    switch (c.kind) {
+    case Change::Kind::Open:
+        // An account removed from the database while its opening waited has no poll to open.
+        if (!m_store.hasUser(c.user))
+            return Outcome::Dropped;
+        m_store.openPoll(c.user, c.pollId, c.layout, c.code, c.oneVote);
+        break;
+    case Change::Kind::Close:
+        m_store.closePoll(c.user);
+        break;
+    case Change::Kind::Vote:
+        // The book accepted the vote for the open poll. Where the database says otherwise, either
+        // the account was removed meanwhile, or the database was changed behind the server's
+        // back (its poll closed by another program): the vote is not stored.
+        if (!m_store.addVote(c.user, c.pollId, c.answer, c.device, c.nowMs)) {
+            if (!m_store.hasUser(c.user))
+                return Outcome::Dropped;
+            throw StoreError("the poll of a vote is not open in the database");
         }
-        m_store.commit();
-        return stored;
-    } catch (const std::exception &e) {
+        break;
+    }
+    return Outcome::Committed;
+}
+
+namespace {
+// A failure of the transaction itself (the database held by another program, a commit that
+// cannot be written) rather than of one of its changes.
+struct TransactionError : StoreError {
+    using StoreError::StoreError;
+};
+} // namespace
+
+std::optional<std::vector<Writer::Outcome>> Writer::store(const std::deque<Job> &batch)
+{
+    std::vector<Outcome> outcomes(batch.size(), Outcome::Committed);
+    const auto wholeBatch = [&](auto &&each) {
+        try {
+            m_store.begin();
+        } catch (const std::exception &e) {
+            throw TransactionError(e.what());
+        }
+        for (size_t i = 0; i < batch.size(); ++i)
+            each(i);
+        try {
+            m_store.commit();
+        } catch (const std::exception &e) {
+            throw TransactionError(e.what());
+        }
+    };
+    const auto allFailed = [&](const std::exception &e) {
         m_store.rollback();
         std::fprintf(stderr, "kelvora-server: storing %zu change(s) failed: %s\n", batch.size(), e.what());
         return std::nullopt;
+    };
+    try {
+        // Usually every change is stored: no savepoints on this path.
+        wholeBatch([&](size_t i) { outcomes[i] = storeChange(batch[i].change); });
+        return outcomes;
+    } catch (const TransactionError &e) {
+        return allFailed(e);
+    } catch (const std::exception &) {
+        m_store.rollback();
+    }
+    // One change failed: the batch again, each change under a savepoint, so that a change that
+    // fails is left out alone and the others are stored.
+    try {
+        wholeBatch([&](size_t i) {
+            const Change &c = batch[i].change;
+            m_store.savepoint();
+            try {
+                outcomes[i] = storeChange(c);
+                m_store.releaseSavepoint();
+            } catch (const std::exception &e) {
+                m_store.rollbackToSavepoint();
+                outcomes[i] = Outcome::Failed;
+                std::fprintf(stderr, "kelvora-server: a change of %s was not stored: %s\n", c.user.c_str(),
+                             e.what());
+            }
+        });
+        return outcomes;
+    } catch (const std::exception &e) {
+        return allFailed(e);
     }
 }
 
@@ -108,20 +155,37 @@ void Writer::loop()
                 return;
             batch.swap(m_queue);
         }
-        const auto stored = store(batch);
-        const bool all = stored && std::find(stored->begin(), stored->end(), false) == stored->end();
+        const std::optional<std::vector<Outcome>> stored = store(batch);
+        const std::vector<Outcome> outcomes =
+            stored.value_or(std::vector<Outcome>(batch.size(), Outcome::Failed));
+        const bool all =
+            std::all_of(outcomes.begin(), outcomes.end(), [](Outcome o) { return o == Outcome::Committed; });
+        // What the database now holds of the polls whose changes were left out (failed on their
+        // own, or their account removed).
+        std::vector<std::pair<std::string, std::optional<PollRecord>>> polls;
+        for (size_t i = 0; i < batch.size() && stored; ++i) {
+            const std::string &user = batch[i].change.user;
+            if (outcomes[i] == Outcome::Committed
+                || std::any_of(polls.begin(), polls.end(), [&](const auto &p) { return p.first == user; }))
+                continue;
+            try {
+                polls.emplace_back(user, m_store.poll(user));
+            } catch (const std::exception &) {
+                // Not readable either: the book keeps what it holds.
+            }
+        }
         std::vector<Done> dropped;
         {
             std::lock_guard book(m_bookMutex);
-            if (stored) {
-                std::vector<Change> changes;
-                changes.reserve(batch.size());
-                for (size_t i = 0; i < batch.size(); ++i)
-                    if ((*stored)[i])
-                        changes.push_back(std::move(batch[i].change));
-                m_book.commit(changes);
-            }
+            std::vector<Change> changes;
+            changes.reserve(batch.size());
+            for (size_t i = 0; i < batch.size(); ++i)
+                if (outcomes[i] == Outcome::Committed)
+                    changes.push_back(std::move(batch[i].change));
+            m_book.commit(changes);
             if (!all) {
+                for (const auto &[user, poll] : polls)
+                    m_book.storedPoll(user, poll);
                 // New changes are accepted only under the book's mutex, so the queue cannot grow
                 // while the book replays it.
                 std::lock_guard queue(m_queueMutex);
@@ -129,7 +193,7 @@ void Writer::loop()
             }
         }
         for (size_t i = 0; i < batch.size(); ++i)
-            batch[i].done(!stored ? Outcome::Failed : (*stored)[i] ? Outcome::Committed : Outcome::Dropped);
+            batch[i].done(outcomes[i]);
         for (Done &d : dropped)
             d(Outcome::Dropped);
     }

@@ -1,7 +1,9 @@
 // The one thread that writes accepted changes to the database. Changes are stored in the order
 // they were accepted; all that arrived meanwhile go into one transaction (group commit), and
-// nobody hears of a change before its commit is done. When a commit fails, the poll book is told,
-// so that memory and database agree again, and every change gets the outcome it really had.
+// nobody hears of a change before its commit is done. A change that fails on its own (a vote for
+// an account another program has just removed) is left out and the rest of its batch is stored.
+// When a change or a commit fails, the poll book is told, so that memory and database agree
+// again, and every change gets the outcome it really had.
 #pragma once
 
 #include <condition_variable>
@@ -22,7 +24,7 @@ class Writer {
 public:
     enum class Outcome {
         Committed, // stored
-        Failed,    // its transaction failed: not stored
+        Failed,    // it failed, or its transaction did: not stored
         Dropped,   // not stored because a change it built on was not (a vote in a poll whose opening
                    // failed), or because its account was removed from the database meanwhile
     };
@@ -49,9 +51,12 @@ private:
         Done done;
     };
     void loop();
-    // Stores a batch in one transaction. Nothing when the transaction failed, else which of its
-    // changes were stored: those of an account removed meanwhile are left out.
-    std::optional<std::vector<bool>> store(const std::deque<Job> &batch);
+    // Stores a batch in one transaction; the outcome of each change. A change that fails on its
+    // own is left out alone (Failed), as are those of an account removed meanwhile (Dropped).
+    // Nothing when the transaction itself failed.
+    std::optional<std::vector<Outcome>> store(const std::deque<Job> &batch);
+    // Stores one change; Dropped when its account was removed meanwhile, throws when it fails.
+    Outcome storeChange(const Change &change);
     // Makes the book's current state the committed one with the queued changes replayed on top,
     // and takes the changes that no longer hold out of the queue. Both mutexes held.
     std::vector<Done> replayQueue();

@@ -1,5 +1,6 @@
 // The kelvora-server program itself: start-up output, accounts from the command line with the
 // password on standard input, a port in use, and a hard kill in the middle of a poll.
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -276,6 +277,53 @@ TEST_F(Program, StopsCleanlyOnSigterm)
     m_pid = -1;
     EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << rest;
     EXPECT_NE(rest.find("Stopped."), std::string::npos) << rest;
+}
+
+TEST_F(Program, RemovingAnAccountWhileAnotherVotesLosesNoneOfItsVotes)
+{
+    useTestDeviceKey(m_db);
+    ASSERT_EQ(run({"--db", m_db, "--add-user", "Müller"}, "pw\n").status, 0);
+    ASSERT_EQ(run({"--db", m_db, "--add-user", "Tmp"}, "pw\n").status, 0);
+    const uint16_t port = startServer();
+    ASSERT_NE(port, 0);
+    {
+        HttpClient c(port);
+        ASSERT_EQ(c.get("/kv_set.php?id=M%FCller&pw=pw&st=4&eid=1").body, "Ready for Voting");
+        ASSERT_EQ(c.get("/kv_set.php?id=Tmp&pw=pw&st=2&eid=1").body, "Ready for Voting");
+    }
+    // Phones of both accounts vote until the removal is done and a little after.
+    std::atomic<int> started{0};
+    std::atomic<bool> removed{false};
+    std::vector<std::thread> phones;
+    std::vector<int> sent(3, 0), counted(3, 0);
+    for (int t = 0; t < 3; ++t)
+        phones.emplace_back([&, t] {
+            HttpClient c(port);
+            const std::string vote =
+                t < 2 ? "{\"id\":\"Müller\",\"answer\":\"" + std::string(1, 'A' + t) + "\"}"
+                      : std::string("{\"id\":\"Tmp\",\"answer\":\"A\"}");
+            for (int after = 0; after < 20 && sent[t] < 5000;) {
+                c.cookie = deviceCookie(t * 10'000 + sent[t]++);
+                if (c.postJson("/api/vote", vote).status == 200)
+                    ++counted[t];
+                ++started;
+                if (removed)
+                    ++after;
+            }
+        });
+    while (started < 30)
+        std::this_thread::yield();
+    const Finished removal = run({"--db", m_db, "--remove-user", "Tmp"});
+    removed = true;
+    for (auto &p : phones)
+        p.join();
+    EXPECT_EQ(removal.status, 0) << removal.output;
+    EXPECT_EQ(counted[0], sent[0]);
+    EXPECT_EQ(counted[1], sent[1]);
+    HttpClient c(port);
+    EXPECT_EQ(c.get("/kv_result_simple.php?id=M%FCller").body,
+              std::to_string(counted[0]) + "-" + std::to_string(counted[1]) + "-0-0-0-");
+    EXPECT_EQ(run({"--db", m_db, "--list-users"}).output, "Müller\n");
 }
 
 } // namespace

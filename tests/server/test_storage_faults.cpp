@@ -1,6 +1,7 @@
 // A write that fails because another program holds the database (a backup tool, the sqlite3
 // shell): the vote in the failed transaction is answered as not stored, and what was queued
 // behind it - a new opening and the votes in it - is stored, answered and shown as it really is.
+// A change that fails on its own (its account removed by another program) fails alone.
 #include <future>
 
 #include "tests/server/server_fixture.h"
@@ -19,27 +20,30 @@ protected:
         startServer(c);
     }
 
-    std::future<HttpResponse> voteLater(int device, const std::string &answer)
+    std::future<HttpResponse> voteLater(int device, const std::string &answer,
+                                        const std::string &id = "lehrer")
     {
-        return std::async(std::launch::async, [this, device, answer] {
+        return std::async(std::launch::async, [this, device, answer, id] {
             HttpClient phone(port());
             phone.cookie = deviceCookie(device);
-            return phone.postJson("/api/vote", voteJson(answer));
+            return phone.postJson("/api/vote", voteJson(answer, "", id));
         });
     }
 
-    std::string pollFor(int device)
+    std::string pollFor(int device, const std::string &id = "lehrer")
     {
         HttpClient phone(port());
         phone.cookie = deviceCookie(device);
-        return phone.get("/api/poll?id=lehrer").body;
+        return phone.get("/api/poll?id=" + id).body;
     }
 
     // Waits until the server has accepted (not yet stored) what the condition looks for.
-    void awaitPoll(int device, const std::string &part)
+    void awaitPoll(int device, const std::string &part, const std::string &id = "lehrer")
     {
+        HttpClient phone(port()); // one connection: a fresh one each time would use up the ports
+        phone.cookie = deviceCookie(device);
         for (int i = 0; i < 20'000; ++i)
-            if (pollFor(device).find(part) != std::string::npos)
+            if (phone.get("/api/poll?id=" + id).body.find(part) != std::string::npos)
                 return;
         FAIL() << "the server never showed " << part;
     }
@@ -101,6 +105,72 @@ TEST_F(StorageFaults, AFailedOpeningIsNotOpen)
     EXPECT_EQ(voteLater(1, "A").get().status, 429);                  // and so do its device records
     EXPECT_EQ(voteLater(3, "A").get().status, 200);
     EXPECT_EQ(counts(), "1-1-0-0-0-");
+}
+
+// Votes of two accounts and a new opening of the second, queued behind a lock held by another
+// program that changes the second account meanwhile: one batch of mixed changes, in which the
+// second account's votes fail alone.
+TEST_F(StorageFaults, AChangeThatFailsOnItsOwnFailsAlone)
+{
+    struct Case {
+        const char *otherProgram;
+        const char *reopened;   // the reply to the new opening
+        int laterVote;          // the status of a vote for the second account afterwards
+        const char *afterwards; // the first account's counts after one more vote and a restart
+    };
+    const Case cases[] = {
+        {"DELETE FROM users WHERE id='tmp'", "Storage error", 409},
+        {"UPDATE polls SET open=0 WHERE user_id='tmp'", "Ready for Voting", 200},
+    };
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.otherProgram);
+        stopServer();
+        std::filesystem::remove_all(m_dir);
+        std::filesystem::create_directories(m_dir);
+        useTestDeviceKey(m_dbPath);
+        addUser("lehrer", "geheim");
+        addUser("tmp", "pw");
+        auto c = config(60'000);
+        c.busyTimeoutMs = 10'000; // time to queue all changes behind the first
+        startServer(c);
+        ASSERT_EQ(openPoll("&st=3&eid=1"), "Ready for Voting");
+        ASSERT_EQ(openPoll("&st=2&eid=1", "tmp", "pw"), "Ready for Voting");
+
+        struct Queued {
+            int device;
+            const char *answer;
+            const char *id;
+            int status; // how it must be answered
+        };
+        const Queued queued[] = {
+            {1, "A", "lehrer", 200}, {2, "B", "tmp", 500},    {3, "B", "lehrer", 200},
+            {4, "A", "tmp", 500},    {5, "C", "lehrer", 200}, {6, "C", "lehrer", 200},
+        };
+        std::vector<std::future<HttpResponse>> votes;
+        std::future<std::string> reopen;
+        {
+            ForeignWriter other(m_dbPath);
+            for (const Queued &q : queued) {
+                votes.push_back(voteLater(q.device, q.answer, q.id));
+                awaitPoll(q.device, "\"voted\":true", q.id);
+            }
+            reopen = std::async(std::launch::async, [this] { return openPoll("&st=4", "tmp", "pw"); });
+            awaitPoll(9, "\"layout\":4", "tmp");
+            other.exec(k.otherProgram);
+            other.commit();
+        }
+        for (size_t i = 0; i < votes.size(); ++i)
+            EXPECT_EQ(votes[i].get().status, queued[i].status) << "vote " << i;
+        EXPECT_EQ(reopen.get(), k.reopened);
+        EXPECT_EQ(counts(), "1-1-2-0-0-");
+
+        // The server takes the poll as the database holds it; the other account goes on.
+        EXPECT_EQ(voteLater(7, "A", "tmp").get().status, k.laterVote);
+        EXPECT_EQ(voteLater(8, "A").get().status, 200);
+        stopServer();
+        startServer();
+        EXPECT_EQ(counts(), "2-1-2-0-0-");
+    }
 }
 
 } // namespace
