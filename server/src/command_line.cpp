@@ -12,6 +12,8 @@ const char *kUsage = R"(Usage: kelvora-server [options]
        kelvora-server [--db FILE] --add-user ID     (reads the password from standard input)
        kelvora-server [--db FILE] --remove-user ID
        kelvora-server [--db FILE] --list-users
+The account commands work on an existing database only; without --db, run as root or as the
+user kelvora-server, they work on the service's /var/lib/kelvora-server/kelvora-server.db.
 
 Options:
   --port N               TCP port (default 8090)
@@ -19,7 +21,8 @@ Options:
   --public-url URL       base of the audience's link when the server sits behind a
                          reverse proxy or has a public name, e.g. https://polls.example.org/
                          (default: http://<LAN address>:<port>/)
-  --db FILE              SQLite database (default kelvora-server.db)
+  --db FILE              SQLite database (default kelvora-server.db; the server
+                         creates it when missing)
   --demo-password PW     password of the demo account (created on first start)
   --vote-interval-ms N   wait between two votes of one device, polls without
                          one-vote-per-device (default 10000)
@@ -60,6 +63,13 @@ std::optional<long> number(const std::string &text, long min, long max)
 const char *usageText()
 {
     return kUsage;
+}
+
+std::string accountDatabase(const CommandLineOptions &options, bool rootOrServiceUser)
+{
+    if (!options.dbGiven && rootOrServiceUser)
+        return kServiceDatabase;
+    return options.config.dbPath;
 }
 
 CommandLine parseCommandLine(const std::vector<std::string> &args)
@@ -111,6 +121,7 @@ CommandLine parseCommandLine(const std::vector<std::string> &args)
         } else if (a == "--db") {
             if (const auto v = value())
                 config.dbPath = *v;
+            o.dbGiven = true;
         } else if (a == "--demo-password") {
             o.demoPassword = value();
             if (o.demoPassword && o.demoPassword->empty())

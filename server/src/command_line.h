@@ -17,7 +17,17 @@ struct CommandLineOptions {
     std::optional<std::string> demoPassword;
     std::string userId;                 // of --add-user and --remove-user
     std::optional<std::string> helpPdf; // --help-pdf as given; "" serves none
+    bool dbGiven = false;               // --db was given
 };
+
+// The packaged service: its user and its database.
+inline constexpr const char *kServiceUser = "kelvora-server";
+inline constexpr const char *kServiceDatabase = "/var/lib/kelvora-server/kelvora-server.db";
+
+// The database an account command works on: the one of --db; without it the service's when run
+// as root or as the service's user (whose accounts an administrator means), else config.dbPath
+// (./kelvora-server.db).
+std::string accountDatabase(const CommandLineOptions &options, bool rootOrServiceUser);
 
 struct CommandLineError {
     std::string message; // "unknown option --x"

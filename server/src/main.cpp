@@ -3,8 +3,10 @@
 #include <csignal>
 #include <iostream>
 #include <optional>
+#include <pwd.h>
 #include <string>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 #include <variant>
@@ -97,11 +99,25 @@ int main(int argc, char **argv)
     }
     ServerConfig &config = options.config;
 
+    const bool accountCommand = options.command != Command::Serve;
+    if (accountCommand) {
+        const passwd *me = getpwuid(geteuid());
+        config.dbPath =
+            accountDatabase(options, geteuid() == 0 || (me && kServiceUser == std::string(me->pw_name)));
+        // A mistyped --db must not become a new, empty database beside the real one.
+        struct stat st {};
+        if (stat(config.dbPath.c_str(), &st) != 0) {
+            std::cerr << "kelvora-server: there is no database " << config.dbPath
+                      << " (account commands work on an existing one; starting the server creates it)\n";
+            return 1;
+        }
+    }
+
     try {
         initCrypto();
         std::string firstUser, demoNote;
         {
-            Store store(config.dbPath, config.fullSync);
+            Store store(config.dbPath, config.fullSync, 5000, !accountCommand);
             switch (options.command) {
             case Command::AddUser: {
                 if (!isValidUserId(options.userId)) {

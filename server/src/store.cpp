@@ -34,9 +34,10 @@ void runOnce(sqlite3_stmt *s, sqlite3 *db, const char *what)
 
 } // namespace
 
-Store::Store(const std::string &path, bool fullSync, int busyTimeoutMs)
+Store::Store(const std::string &path, bool fullSync, int busyTimeoutMs, bool create)
 {
-    if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+    if (sqlite3_open_v2(path.c_str(), &m_db,
+                        SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX,
                         nullptr)
         != SQLITE_OK) {
         const std::string msg = m_db ? sqlite3_errmsg(m_db) : "out of memory";

@@ -46,10 +46,10 @@ struct UserRecord {
 
 class Store {
 public:
-    // Opens or creates the database. fullSync selects synchronous=FULL
-    // (every commit reaches the disk) instead of NORMAL.
-    // busyTimeoutMs is how long a write waits while another program holds the database.
-    Store(const std::string &path, bool fullSync, int busyTimeoutMs = 5000);
+    // Opens the database, creating it unless `create` is false (then a missing one is a
+    // StoreError). fullSync selects synchronous=FULL (every commit reaches the disk) instead of
+    // NORMAL. busyTimeoutMs is how long a write waits while another program holds the database.
+    Store(const std::string &path, bool fullSync, int busyTimeoutMs = 5000, bool create = true);
     ~Store();
     Store(const Store &) = delete;
     Store &operator=(const Store &) = delete;

@@ -67,6 +67,9 @@ class Server:
         self.binary, self.folder = binary, folder
         self.db = db = os.path.join(folder, "polls.db")
         # The demo account is made only in an empty database: with other accounts, it is added too.
+        # Account commands work on an existing database only: an empty file is one.
+        if users:
+            open(db, "a").close()
         for user in ("demo",) + tuple(users) if users else ():
             subprocess.run([binary, "--db", db, "--add-user", user], input=PASSWORD + "\n", text=True,
                            check=True, stdout=subprocess.DEVNULL)

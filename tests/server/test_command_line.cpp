@@ -141,4 +141,24 @@ TEST(CommandLine, TrustsEachProxyGiven)
         EXPECT_EQ(proxies.trusts(address), trusted) << address;
 }
 
+TEST(CommandLine, AccountCommandsFindTheServicesDatabase)
+{
+    struct Case {
+        std::vector<std::string> args;
+        bool rootOrServiceUser;
+        std::string database;
+    };
+    const Case cases[] = {
+        {{"--list-users"}, true, "/var/lib/kelvora-server/kelvora-server.db"},
+        {{"--list-users"}, false, "kelvora-server.db"},
+        {{"--db", "kelvora-server.db", "--list-users"}, true, "kelvora-server.db"},
+        {{"--add-user", "a", "--db", "/srv/p.db"}, false, "/srv/p.db"},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(
+            accountDatabase(std::get<CommandLineOptions>(parseCommandLine(c.args)), c.rootOrServiceUser),
+            c.database)
+            << testing::PrintToString(c.args);
+}
+
 } // namespace

@@ -162,6 +162,7 @@ TEST_F(Program, PrintsLinksQrCodeAndTheDemoAccount)
 
 TEST_F(Program, ManagesAccountsFromTheCommandLine)
 {
+    useTestDeviceKey(m_db); // an existing database, as the server leaves one
     // The password comes on standard input (a line from a pipe), never on the command line.
     Finished r = run({"--db", m_db, "--add-user", "Müller&Co"}, "pässwort\n");
     EXPECT_EQ(r.status, 0) << r.output;
@@ -214,6 +215,24 @@ TEST_F(Program, AccountsChangedWhileItRunsCountWithinSeconds)
     EXPECT_EQ(reply, refused);
     EXPECT_EQ(c.get("/kv_user_exists.php?id=neu&pw=pw").body, refused);
     EXPECT_EQ(c.get("/kv_user_exists.php?id=demo&pw=pw").body, "User exists");
+}
+
+TEST_F(Program, AccountCommandsNeverCreateADatabase)
+{
+    const std::string missing = (m_dir / "mistyped.db").string();
+    const std::vector<std::string> commands[] = {
+        {"--add-user", "Müller"}, {"--remove-user", "Müller"}, {"--list-users"}};
+    for (std::vector<std::string> args : commands) {
+        args.insert(args.begin(), {"--db", missing});
+        const Finished r = run(args, "pw\n");
+        EXPECT_EQ(r.status, 1) << args[2];
+        EXPECT_NE(r.output.find("there is no database " + missing), std::string::npos) << r.output;
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_dir), {}), 0) << args[2];
+    }
+    // Starting the server creates it; then the commands work on it.
+    ASSERT_NE(startServer(), 0);
+    killServer();
+    EXPECT_EQ(run({"--db", m_db, "--list-users"}).output, "demo\n");
 }
 
 TEST_F(Program, APortInUseIsAnErrorAtStart)
