@@ -155,16 +155,20 @@ int main(int argc, char **argv)
                 break;
             }
 
-            auto users = store.users();
-            if (users.empty()) {
-                const std::string pw = options.demoPassword ? *options.demoPassword : randomPassword(10);
-                store.putUser("demo", hashPassword(pw, HashCost::Interactive));
-                demoNote = "Created the demo account:  ID: demo   password: " + pw;
-            } else if (options.demoPassword && store.hasUser("demo")) {
+            // The demo account only when asked for (the run script does): a service started
+            // from the package begins with no account at all.
+            if (options.demoPassword && (store.users().empty() || store.hasUser("demo"))) {
+                const bool existed = store.hasUser("demo");
                 store.putUser("demo", hashPassword(*options.demoPassword, HashCost::Interactive));
-                demoNote = "Demo account:  ID: demo   password: " + *options.demoPassword;
+                demoNote = std::string(existed ? "Demo account" : "Created the demo account")
+                           + ":  ID: demo   password: " + *options.demoPassword;
             }
-            firstUser = store.hasUser("demo") ? "demo" : store.users().front().id;
+            const auto users = store.users();
+            if (users.empty())
+                demoNote =
+                    "No account yet: add one with  kelvora-server --db " + config.dbPath + " --add-user ID";
+            else
+                firstUser = store.hasUser("demo") ? "demo" : users.front().id;
         }
 
         // Handle SIGINT/SIGTERM in this thread only; the server threads inherit the mask.
@@ -193,7 +197,9 @@ int main(int argc, char **argv)
         server.start();
         const unsigned port = server.port();
 
-        const std::string audienceUrl = server.audienceLink(firstUser);
+        std::string audienceUrl = server.audienceLink(firstUser);
+        if (firstUser.empty()) // no account to name yet
+            audienceUrl.resize(audienceUrl.size() - 4);
         std::string clientHost = config.bindAddress;
         if (clientHost == "0.0.0.0" || clientHost == "::")
             clientHost = "127.0.0.1";

@@ -108,12 +108,15 @@ protected:
         return r;
     }
 
-    // Starts the server and reads its output up to the ready line.
+    // Starts the server and reads its output up to the ready line; an empty `demoPassword` asks
+    // for no demo account.
     uint16_t startServer(const std::string &demoPassword = "pw")
     {
         int fd;
-        m_pid =
-            spawn({"--db", m_db, "--bind", "127.0.0.1", "--port", "0", "--demo-password", demoPassword}, fd);
+        std::vector<std::string> args{"--db", m_db, "--bind", "127.0.0.1", "--port", "0"};
+        if (!demoPassword.empty())
+            args.insert(args.end(), {"--demo-password", demoPassword});
+        m_pid = spawn(args, fd);
         m_out = fdopen(fd, "r");
         m_banner.clear();
         char line[4096];
@@ -158,6 +161,25 @@ TEST_F(Program, PrintsLinksQrCodeAndTheDemoAccount)
     HttpClient c(port);
     EXPECT_EQ(c.get("/kv_user_exists.php?id=demo&pw=s3cret").body, "User exists");
     EXPECT_EQ(c.get("/kv_user_exists.php?id=demo&pw=pw").body, "Unknown user or wrong password");
+}
+
+TEST_F(Program, MakesADemoAccountOnlyWhenAskedFor)
+{
+    uint16_t port = startServer("");
+    EXPECT_NE(m_banner.find("No account yet: add one with  kelvora-server --db " + m_db + " --add-user ID"),
+              std::string::npos)
+        << m_banner;
+    EXPECT_EQ(m_banner.find("demo"), std::string::npos) << m_banner;
+    EXPECT_NE(m_banner.find("http://127.0.0.1:" + std::to_string(port) + "/\n"), std::string::npos)
+        << m_banner;
+    killServer();
+    EXPECT_EQ(run({"--db", m_db, "--list-users"}).output, "");
+    // Asked for on a later start, it is made then.
+    port = startServer("s3cret");
+    EXPECT_NE(m_banner.find("Created the demo account:  ID: demo   password: s3cret"), std::string::npos)
+        << m_banner;
+    HttpClient c(port);
+    EXPECT_EQ(c.get("/kv_user_exists.php?id=demo&pw=s3cret").body, "User exists");
 }
 
 TEST_F(Program, ManagesAccountsFromTheCommandLine)
