@@ -166,6 +166,8 @@ bool AudienceApi::vote(RequestContext &ctx)
         return true;
     case VoteResult::Wait: {
         const int64_t s = ceilSeconds(d.waitMs);
+        m_polls.log().limited("429", ctx.address,
+                              "429 to " + ctx.address + ": a vote before its device's wait is over");
         ctx.reply = apiError(429, "wait",
                              "Bitte warten Sie noch " + std::to_string(s)
                                  + (s == 1 ? " Sekunde" : " Sekunden") + " bis zur nächsten Stimme.",

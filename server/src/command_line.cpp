@@ -44,6 +44,7 @@ Options:
                          a reverse proxy (or network of them) whose X-Forwarded-For or
                          Forwarded header names the client and whose X-Forwarded-Proto
                          tells https; repeatable, IPv4 or IPv6 (default: none)
+  --version              the program's version
   --help                 this text
 )";
 
@@ -63,6 +64,11 @@ std::optional<long> number(const std::string &text, long min, long max)
 const char *usageText()
 {
     return kUsage;
+}
+
+const char *versionText()
+{
+    return KELVORA_VERSION;
 }
 
 std::string accountDatabase(const CommandLineOptions &options, bool rootOrServiceUser)
@@ -99,6 +105,9 @@ CommandLine parseCommandLine(const std::vector<std::string> &args)
 
         if (a == "--help" || a == "-h") {
             o.command = CommandLineOptions::Command::Help;
+            return o;
+        } else if (a == "--version") {
+            o.command = CommandLineOptions::Command::Version;
             return o;
         } else if (a == "--port") {
             if (const auto n = numberValue(0, 65535))

@@ -11,7 +11,7 @@
 namespace kv::server {
 
 struct CommandLineOptions {
-    enum class Command { Serve, Help, AddUser, RemoveUser, ListUsers };
+    enum class Command { Serve, Help, AddUser, RemoveUser, ListUsers, Version };
     Command command = Command::Serve;
     ServerConfig config;
     std::optional<std::string> demoPassword;
@@ -40,5 +40,7 @@ CommandLine parseCommandLine(const std::vector<std::string> &args);
 
 // The usage text, for --help and after an error.
 const char *usageText();
+// The program's version, "2.5".
+const char *versionText();
 
 } // namespace kv::server

@@ -52,6 +52,7 @@ std::optional<LecturerScripts::Login> LecturerScripts::login(RequestContext &ctx
     }
     if (!isValidUserId(l.id) || l.password.size() > kMaxPasswordBytes) {
         ctx.reply = refused();
+        logRefused(ctx.address, l.id);
         return std::nullopt;
     }
     l.query = std::move(*q);
@@ -66,8 +67,10 @@ bool LecturerScripts::withLogin(RequestContext &ctx, const std::string &id, cons
     ctx.suspend();
     const auto queued = m_logins.submit(ctx.address, [this, &ctx, id, password, then = std::move(then)] {
         const bool ok = m_accounts.check(id, password);
-        if (!ok)
+        if (!ok) {
             ctx.reply = refused();
+            logRefused(ctx.address, id);
+        }
         if (!ok || then(true))
             ctx.resume();
     });
@@ -76,11 +79,19 @@ bool LecturerScripts::withLogin(RequestContext &ctx, const std::string &id, cons
     if (queued == LoginQueue::Queued::Full) {
         ctx.reply = textReply("Too many login attempts from your address; try again in a few seconds", 429);
         ctx.reply.headers.emplace_back("Retry-After", "5");
+        m_polls.log().limited("429", ctx.address,
+                              "429 to " + ctx.address + ": too many login attempts waiting");
     } else {
         ctx.reply = shuttingDown(ctx);
     }
     ctx.resume();
     return false;
+}
+
+void LecturerScripts::logRefused(const std::string &address, const std::string &id)
+{
+    // Never the password; a flood of guesses from one address makes one line a minute.
+    m_polls.log().limited("login", address, "refused login of ID " + loggedId(id) + " from " + address);
 }
 
 bool LecturerScripts::acceptOpen(RequestContext &ctx, bool suspended, const std::string &id, int layout,

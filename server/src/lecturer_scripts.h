@@ -37,6 +37,7 @@ private:
     bool acceptOpen(RequestContext &ctx, bool suspended, const std::string &id, int layout,
                     const std::string &code, bool oneVote);
     bool acceptClose(RequestContext &ctx, bool suspended, const std::string &id);
+    void logRefused(const std::string &address, const std::string &id);
 
     const Polls &m_polls;
     Accounts &m_accounts;

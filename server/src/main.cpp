@@ -97,6 +97,10 @@ int main(int argc, char **argv)
         std::cout << usageText();
         return 0;
     }
+    if (options.command == Command::Version) {
+        std::cout << "kelvora-server " << versionText() << "\n";
+        return 0;
+    }
     ServerConfig &config = options.config;
 
     const bool accountCommand = options.command != Command::Serve;
@@ -152,6 +156,7 @@ int main(int argc, char **argv)
                 return 0;
             case Command::Serve:
             case Command::Help:
+            case Command::Version:
                 break;
             }
 
@@ -171,11 +176,12 @@ int main(int argc, char **argv)
                 firstUser = store.hasUser("demo") ? "demo" : users.front().id;
         }
 
-        // Handle SIGINT/SIGTERM in this thread only; the server threads inherit the mask.
+        // Handle SIGINT/SIGTERM/SIGHUP in this thread only; the server threads inherit the mask.
         sigset_t signals;
         sigemptyset(&signals);
         sigaddset(&signals, SIGINT);
         sigaddset(&signals, SIGTERM);
+        sigaddset(&signals, SIGHUP);
         pthread_sigmask(SIG_BLOCK, &signals, nullptr);
         std::signal(SIGPIPE, SIG_IGN);
         raiseFileLimit();
@@ -217,7 +223,16 @@ int main(int argc, char **argv)
                   << "Kelvora server ready on port " << port << std::endl;
 
         int sig = 0;
-        sigwait(&signals, &sig);
+        // SIGHUP (a reload, or a terminal that went away) never ends the server: it reads the
+        // accounts again.
+        while (sigwait(&signals, &sig) == 0 && sig == SIGHUP) {
+            try {
+                server.reloadAccounts();
+                std::cerr << "kelvora-server: SIGHUP: accounts read again" << std::endl;
+            } catch (const std::exception &e) {
+                std::cerr << "kelvora-server: SIGHUP: reading the accounts failed: " << e.what() << std::endl;
+            }
+        }
         std::cout << "Stopping (signal " << sig << ")..." << std::endl;
         server.stop();
         std::cout << "Stopped." << std::endl;

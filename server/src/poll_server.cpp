@@ -19,7 +19,8 @@ constexpr std::chrono::milliseconds kAccountCheckInterval{1000};
 
 PollServer::PollServer(ServerConfig config)
     : m_config(std::move(config)), m_book(m_config.voteIntervalMs), m_loginQueue(m_config.logins),
-      m_proxies(m_config.trustedProxies), m_guard(m_config.connections, m_proxies), m_router(routes())
+      m_proxies(m_config.trustedProxies), m_guard(m_config.connections, m_proxies), m_health(m_config.dbPath),
+      m_router(routes())
 {}
 
 PollServer::~PollServer()
@@ -48,6 +49,7 @@ std::vector<Route> PollServer::routes()
         {"/api/vote", Methods::Post, audience(&AudienceApi::vote)},
         {"/Dozenten_Hilfe.pdf", Methods::GetAndHead,
          [this](RequestContext &ctx) { return m_help.serve(ctx); }},
+        {"/health", Methods::GetAndHead, [this](RequestContext &ctx) { return m_health.serve(ctx); }},
     };
 }
 
@@ -84,7 +86,7 @@ void PollServer::start()
         ListeningSocket listening = listenOn(m_config.bindAddress, m_config.port);
         m_port = listening.port;
         m_writer = std::make_unique<Writer>(*m_store, m_book, m_stateMutex);
-        m_polls = std::make_unique<Polls>(m_stateMutex, m_book, *m_writer);
+        m_polls = std::make_unique<Polls>(m_stateMutex, m_book, *m_writer, m_log);
         m_scripts = std::make_unique<LecturerScripts>(*m_polls, m_accounts, m_loginQueue);
         m_audience =
             std::make_unique<AudienceApi>(*m_polls, m_accounts, *m_tokens, m_config.voteIntervalMs,

@@ -19,6 +19,7 @@
 #include "server/src/device_tokens.h"
 #include "server/src/directory.h"
 #include "server/src/front_door.h"
+#include "server/src/health_check.h"
 #include "server/src/help_document.h"
 #include "server/src/http_loop.h"
 #include "server/src/lecturer_scripts.h"
@@ -77,6 +78,8 @@ private:
     ConnectionGuard m_guard;
     std::unique_ptr<FrontDoor> m_frontDoor;
     HelpDocument m_help; // read at start, not changed while the server runs
+    HealthCheck m_health;
+    EventLog m_log;
 
     // The request handlers, made at start, and the routes to them.
     std::unique_ptr<Polls> m_polls;

@@ -4,6 +4,7 @@
 
 #include <mutex>
 
+#include "server/src/event_log.h"
 #include "server/src/http_request.h"
 #include "server/src/poll_book.h"
 #include "server/src/writer.h"
@@ -13,8 +14,11 @@ namespace kv::server {
 class Polls {
 public:
     // `mutex` guards `book`; it is taken before the writer's queue.
-    Polls(std::mutex &mutex, PollBook &book, Writer &writer) : m_mutex(mutex), m_book(book), m_writer(writer)
+    Polls(std::mutex &mutex, PollBook &book, Writer &writer, EventLog &log)
+        : m_mutex(mutex), m_book(book), m_writer(writer), m_log(log)
     {}
+
+    EventLog &log() const { return m_log; }
 
     std::mutex &mutex() const { return m_mutex; }
     PollBook &book() const { return m_book; } // with mutex() held
@@ -29,6 +33,7 @@ private:
     std::mutex &m_mutex;
     PollBook &m_book;
     Writer &m_writer;
+    EventLog &m_log;
 };
 
 } // namespace kv::server

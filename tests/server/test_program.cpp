@@ -14,6 +14,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "server/src/command_line.h"
 #include "tests/server/http_client.h"
 #include "tests/server/server_fixture.h"
 
@@ -365,6 +366,51 @@ TEST_F(Program, RemovingAnAccountWhileAnotherVotesLosesNoneOfItsVotes)
     EXPECT_EQ(c.get("/kv_result_simple.php?id=M%FCller").body,
               std::to_string(counted[0]) + "-" + std::to_string(counted[1]) + "-0-0-0-");
     EXPECT_EQ(run({"--db", m_db, "--list-users"}).output, "Müller\n");
+}
+
+TEST_F(Program, TellsItsVersionHealthAndEventsAndOutlivesSighup)
+{
+    const Finished version = run({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.output, std::string("kelvora-server ") + kv::server::versionText() + "\n");
+
+    useTestDeviceKey(m_db);
+    const uint16_t port = startServer("geheim");
+    ASSERT_NE(port, 0);
+    HttpClient c(port);
+    ASSERT_EQ(c.get("/kv_set.php?id=demo&pw=geheim&st=3").body, "Ready for Voting");
+    for (const char *guess : {"falsch1", "falsch2", "falsch3"}) // one line for the three
+        EXPECT_EQ(c.get(std::string("/kv_user_exists.php?id=demo&pw=") + guess).body,
+                  "Unknown user or wrong password");
+    c.cookie = deviceCookie(1);
+    EXPECT_EQ(c.postJson("/api/vote", "{\"id\":\"demo\",\"answer\":\"A\"}").status, 200);
+    EXPECT_EQ(c.postJson("/api/vote", "{\"id\":\"demo\",\"answer\":\"B\"}").status, 429);
+    for (int i = 0; i < 2; ++i) { // a reload never ends the server
+        kill(m_pid, SIGHUP);
+        EXPECT_EQ(HttpClient(port).get("/health").status, 200);
+    }
+    ASSERT_EQ(c.get("/kv_reset.php?id=demo&pw=geheim").body, "Poll closed");
+
+    kill(m_pid, SIGTERM);
+    std::string log;
+    char line[4096];
+    while (fgets(line, sizeof line, m_out))
+        log += line;
+    const std::pair<std::string, int> expected[] = {
+        {"kelvora-server: poll 1 of \"demo\" opened: 3 answers\n", 1},
+        {"kelvora-server: refused login of ID \"demo\" from 127.0.0.1\n", 1},
+        {"kelvora-server: 429 to 127.0.0.1: a vote before its device's wait is over\n", 1},
+        {"kelvora-server: SIGHUP: accounts read again\n", 2},
+        {"kelvora-server: poll of \"demo\" closed\n", 1},
+        {"falsch", 0},
+    };
+    for (const auto &[text, times] : expected) {
+        int found = 0;
+        for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
+            ++found;
+        EXPECT_EQ(found, times) << text << " in:\n" << log;
+    }
+    EXPECT_NE(log.find("Stopped."), std::string::npos) << log;
 }
 
 } // namespace

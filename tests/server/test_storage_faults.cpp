@@ -2,8 +2,11 @@
 // shell): the vote in the failed transaction is answered as not stored, and what was queued
 // behind it - a new opening and the votes in it - is stored, answered and shown as it really is.
 // A change that fails on its own (its account removed by another program) fails alone.
+#include <fstream>
+#include <functional>
 #include <future>
 
+#include "server/src/command_line.h"
 #include "tests/server/server_fixture.h"
 
 using namespace kv::test;
@@ -171,6 +174,34 @@ TEST_F(StorageFaults, AChangeThatFailsOnItsOwnFailsAlone)
         startServer();
         EXPECT_EQ(counts(), "2-1-2-0-0-");
     }
+}
+
+TEST_F(StorageFaults, HealthTellsWhetherTheDatabaseAnswers)
+{
+    namespace fs = std::filesystem;
+    const fs::path db = m_dbPath, away = m_dir / "away.db";
+    auto header = [&](const std::string &bytes) {
+        std::fstream f(db, std::ios::in | std::ios::out | std::ios::binary);
+        f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    };
+    // Each way of breaking the database, and of mending it again.
+    const std::pair<std::function<void()>, std::function<void()>> faults[] = {
+        {[&] { fs::rename(db, away); }, [&] { fs::rename(away, db); }},
+        {[&] { header("not a database!!"); }, [&] { header(std::string("SQLite format 3\0", 16)); }},
+    };
+    for (const auto &[breakIt, mend] : faults) {
+        HttpResponse r = get("/health");
+        EXPECT_EQ(r.status, 200);
+        EXPECT_EQ(r.body, std::string("{\"status\":\"ok\",\"database\":true,\"version\":\"")
+                              + kv::server::versionText() + "\"}");
+        breakIt();
+        r = get("/health");
+        EXPECT_EQ(r.status, 503);
+        EXPECT_NE(r.body.find("\"database\":false"), std::string::npos) << r.body;
+        mend();
+    }
+    EXPECT_EQ(get("/health").status, 200);
+    ASSERT_EQ(openPoll(), "Ready for Voting"); // the server itself went on
 }
 
 } // namespace
