@@ -161,6 +161,24 @@ if command -v systemd-analyze >/dev/null; then
   out=$(systemd-analyze verify "$unit" 2>&1) || fail "systemd-analyze finds faults in $unit: $out"
   [ -z "$out" ] || fail "systemd-analyze finds faults in $unit: $out"
 fi
+say "server: --version, no demo account, account commands on the service's database"
+sversion=$(/usr/bin/kelvora-server --version) || fail "installed kelvora-server --version failed"
+printf '%s\n' "$sversion"
+pkgversion=$(dpkg-deb -f "$server_deb" Version)
+[[ "$pkgversion" == "${sversion#kelvora-server }"* ]] || fail "--version says '$sversion', the package is $pkgversion"
+# Without --db, root and the service's user work on the service's database; a missing one is
+# refused and not created. Where systemd started the service, its database holds no account.
+service_db=/var/lib/kelvora-server/kelvora-server.db
+if [ -e "$service_db" ]; then
+  users=$($sudo runuser -u kelvora-server -- /usr/bin/kelvora-server --list-users) || fail "--list-users on the service's database failed"
+  [ -z "$users" ] || fail "the package made accounts: $users"
+else
+  rc=0
+  $sudo runuser -u kelvora-server -- /usr/bin/kelvora-server --list-users >"$tmp/list.log" 2>&1 || rc=$?
+  [ "$rc" -eq 1 ] && grep -q "there is no database $service_db" "$tmp/list.log" \
+    || { cat "$tmp/list.log"; fail "--list-users did not refuse the missing service database"; }
+  [ ! -e "$service_db" ] || fail "an account command created the service's database"
+fi
 # The program as the service runs it: its user, a database in its state folder.
 db=/var/lib/kelvora-server/package-test.db
 $sudo setpriv --reuid=kelvora-server --regid=kelvora-server --clear-groups -- \
@@ -172,9 +190,18 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 grep -q 'Kelvora server ready on port' "$tmp/server.log" || { cat "$tmp/server.log"; fail "installed server did not start as its user"; }
+say "server: /health, and no demo account on a first start"
+port=$(sed -n 's/^Kelvora server ready on port //p' "$tmp/server.log")
+health=$(python3 -c 'import sys, urllib.request
+r = urllib.request.urlopen("http://127.0.0.1:" + sys.argv[1] + "/health", timeout=5)
+print(r.status, r.read().decode())' "$port") || fail "/health of the installed server failed"
+[[ "$health" == '200 {"status":"ok","database":true,'* ]] || fail "/health answered: $health"
+! grep -q demo "$tmp/server.log" || { cat "$tmp/server.log"; fail "a first start made a demo account"; }
 $sudo kill "$server_pid" 2>/dev/null || true # timeout hands SIGTERM on: the server ends cleanly
 wait "$server_pid" 2>/dev/null || true
 [ -s "$db" ] || fail "the server wrote no database in its state folder"
+[ -z "$($sudo runuser -u kelvora-server -- /usr/bin/kelvora-server --db "$db" --list-users)" ] \
+  || fail "the installed server made an account on its first start"
 $sudo rm -f "$db" "$db"-*
 
 # ---- remove ----------------------------------------------------------------------------------------
