@@ -1,6 +1,6 @@
 #pragma once
 // What the program sets up before its windows exist: the glyph cache, the application icon, and
-// the answer to "--version".
+// the answers to "--version" and "--help".
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QIcon>
@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "core/data_files.h"
+#include "core/server_address.h"
 #include "ui/common/build_config.h"
 
 namespace kv {
@@ -54,17 +55,46 @@ inline QString versionText(const QString &progDir)
            + (QFileInfo(header).isFile() ? QString() : QStringLiteral(" (fehlt)")) + QLatin1Char('\n');
 }
 
-// Answers "--version" on standard output and returns true when the command line asks for it;
-// returns false at once otherwise. Runs before the GUI exists, so that it needs no display.
-inline bool printVersionWhenAsked(int &argc, char **argv)
+// The line of "--version" that names the server's address and where it came from.
+inline QString serverAddressText(const ServerAddress &server)
+{
+    return QLatin1String("Server: ") + server.url
+           + (server.source.isEmpty() ? QStringLiteral(" (eingebaut)\n")
+                                      : QLatin1String(" (aus ") + server.source + QLatin1String(")\n"));
+}
+
+inline const char *kUsage =
+    "Aufruf: kelvora [SERIENDATEI]\n"
+    "        kelvora --version\n"
+    "        kelvora --help\n"
+    "\n"
+    "SERIENDATEI  die Umfrageserie (.kvf), mit der das Programm startet\n"
+    "--version    Version, Vorlage des Exports und Serveradresse mit ihrer Herkunft\n"
+    "--help       dieser Text\n"
+    "\n"
+    "Die Serveradresse steht als Zeile server=URL in /etc/kelvora/kelvora.conf oder,\n"
+    "vorrangig, in $XDG_CONFIG_HOME/Kelvora/kelvora.conf (sonst\n"
+    "~/.config/Kelvora/kelvora.conf); ohne sie gilt die eingebaute Adresse.\n";
+
+// Answers "--version" (with the server's address and the problems of its configuration files)
+// or "--help" on standard output and returns true when the command line is one of them; returns
+// false at once otherwise. Runs before the GUI exists, so that it needs no display.
+inline bool printVersionWhenAsked(int &argc, char **argv, const ServerAddress &server)
 {
     QStringList parameters;
     for (int i = 1; i < argc; ++i)
         parameters << QString::fromLocal8Bit(argv[i]);
+    if (parameters == QStringList{QStringLiteral("--help")}) {
+        std::fputs(kUsage, stdout);
+        return true;
+    }
     if (!isVersionRequest(parameters))
         return false;
     const QCoreApplication core(argc, argv);
-    std::fputs(qPrintable(versionText(QCoreApplication::applicationDirPath())), stdout);
+    for (const QString &problem : server.problems)
+        std::fprintf(stderr, "kelvora: %s\n", qPrintable(problem));
+    std::fputs(qPrintable(versionText(QCoreApplication::applicationDirPath()) + serverAddressText(server)),
+               stdout);
     return true;
 }
 

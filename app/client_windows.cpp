@@ -1,7 +1,5 @@
 #include "app/client_windows.h"
 
-#include "ui/common/build_config.h"
-
 namespace kv {
 
 ClientWindows::ClientWindows(StartEnvironment environment, ServerAccess &server, Dialogs &dialogs,
@@ -13,7 +11,7 @@ ClientWindows::ClientWindows(StartEnvironment environment, ServerAccess &server,
                                                                                       start.activateWindow();
                                                                                   }},
       editor(m_services), instantPoll(m_services), presentation(m_services), settings(dialogs, &start),
-      about(QString::fromUtf8(kBasisURL)), statistics(dialogs)
+      about(server.basisURL()), statistics(dialogs)
 {
     serverUi.setMainWindow(&start);
     instantPoll.setStatisticsWindow(&statistics);

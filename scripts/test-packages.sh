@@ -60,6 +60,10 @@ version=$(env -u QT_QPA_PLATFORM -u DISPLAY -u WAYLAND_DISPLAY /usr/bin/kelvora 
 printf '%s\n' "$version"
 grep -qx 'xmlheader.txt: /usr/share/kelvora/xmlheader.txt' <<<"$version" || fail "installed client does not find xmlheader.txt"
 cmp -s /usr/share/kelvora/xmlheader.txt data/xmlheader.txt || fail "installed xmlheader.txt differs from data/xmlheader.txt"
+[ -e /etc/kelvora/kelvora.conf ] || grep -q '^Server: http.* (eingebaut)$' <<<"$version" \
+  || fail "installed client does not name its built-in server address"
+env -u QT_QPA_PLATFORM -u DISPLAY -u WAYLAND_DISPLAY /usr/bin/kelvora --help | grep -q '^Aufruf: kelvora' \
+  || fail "installed client --help does not print its usage without a display"
 
 # The question bank converter needs no display either: its usage, its manual page, and a bank
 # turned into a whole series file.
