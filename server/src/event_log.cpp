@@ -34,8 +34,13 @@ void EventLog::limited(const std::string &kind, const std::string &address, cons
 {
     std::lock_guard l(m_mutex);
     const int64_t now = m_clock();
-    if (m_windows.size() >= kPruneAt)
+    if (m_windows.size() >= kPruneAt) {
         std::erase_if(m_windows, [&](const auto &w) { return now - w.second.startMs >= kWindowMs; });
+        // Floods from more addresses than that within a minute: forgetting them all costs a line
+        // each at most, where keeping them would cost memory without bound.
+        if (m_windows.size() >= kPruneAt)
+            m_windows.clear();
+    }
     const std::string key = kind + ' ' + address;
     const auto it = m_windows.find(key);
     if (it != m_windows.end() && now - it->second.startMs < kWindowMs) {
