@@ -44,6 +44,18 @@ TEST(EventLog, SummarisesAFloodPerAddressAndMinute)
     EXPECT_EQ(lines.size(), 2u);
 }
 
+TEST(EventLog, KeepsNoMoreThanAFewThousandAddresses)
+{
+    int lines = 0;
+    EventLog log([&](const std::string &) { ++lines; }, [] { return int64_t{0}; });
+    for (int i = 0; i < 4096; ++i)
+        log.limited("login", "10.0." + std::to_string(i / 256) + "." + std::to_string(i % 256), "x");
+    EXPECT_EQ(lines, 4096);
+    log.limited("login", "10.0.0.0", "x"); // forgotten with the rest once the table was full
+    log.limited("login", "10.0.0.0", "x");
+    EXPECT_EQ(lines, 4097);
+}
+
 TEST(EventLog, QuotesAndShortensIds)
 {
     EXPECT_EQ(loggedId("Müller"), "\"Müller\"");
