@@ -4,7 +4,6 @@
 // 127.0.0.5 made with openssl, the site changed only in its ports, listen addresses and
 // certificate paths. Header only (no GoogleTest), shared by the tests and the benchmarks.
 
-#include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -12,15 +11,15 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <netinet/in.h>
 #include <sstream>
 #include <string>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <utility>
 #include <vector>
+
+#include "tests/support/loopback_ports.h"
 
 namespace kv::test {
 
@@ -133,32 +132,8 @@ private:
         return {};
     }
 
-    static uint16_t freePort()
-    {
-        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        inet_pton(AF_INET, kAddress, &a.sin_addr);
-        socklen_t len = sizeof a;
-        uint16_t port = 0;
-        if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0
-            && getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0)
-            port = ntohs(a.sin_port);
-        close(fd);
-        return port;
-    }
-
-    static bool answers(uint16_t port)
-    {
-        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        inet_pton(AF_INET, kAddress, &a.sin_addr);
-        const bool ok = connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
-        close(fd);
-        return ok;
-    }
+    static uint16_t freePort() { return kv::test::freePort(kAddress); }
+    static bool answers(uint16_t port) { return kv::test::acceptsConnections(kAddress, port); }
 
     static void writeFile(const std::string &path, const std::string &text) { std::ofstream(path) << text; }
     static std::string readFile(const std::string &path)

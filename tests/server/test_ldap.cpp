@@ -2,20 +2,18 @@
 // own on 127.0.0.9, in front of a real server. Good, wrong and empty passwords, IDs with the
 // characters a DN gives a meaning to, local accounts beside the directory, and the directory
 // hanging and gone in the middle of a poll.
-#include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
 #include <future>
-#include <netinet/in.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 #include "tests/server/server_fixture.h"
+#include "tests/support/loopback_ports.h"
 #include "tests/support/run_program.h"
 
 extern char **environ;
@@ -28,30 +26,16 @@ namespace {
 constexpr const char *kAddress = "127.0.0.9";
 const std::string kRefused = "Unknown user or wrong password";
 
-// A port nobody listens on at the moment.
 uint16_t freePort()
 {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    inet_pton(AF_INET, kAddress, &a.sin_addr);
-    socklen_t len = sizeof a;
-    EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
-    getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
+    const uint16_t port = kv::test::freePort(kAddress);
+    EXPECT_NE(port, 0);
+    return port;
 }
 
 bool accepts(uint16_t port)
 {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    inet_pton(AF_INET, kAddress, &a.sin_addr);
-    const bool ok = connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
-    close(fd);
-    return ok;
+    return kv::test::acceptsConnections(kAddress, port);
 }
 
 // slapd with an mdb database in `dir`, loaded with slapadd, in the foreground as a child; ldap://
