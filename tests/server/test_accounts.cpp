@@ -71,8 +71,8 @@ TEST_F(LiveAccounts, ChangesCountForTheNextLogin)
 
     removeUser("Neu");
     m_server->reloadAccounts();
-    for (const std::string &target : {"/kv_user_exists.php?id=Neu&pw=zwei", "/kv_set.php?id=Neu&pw=zwei&st=2",
-                                      "/kv_reset.php?id=Neu&pw=zwei"})
+    for (const char *target : {"/kv_user_exists.php?id=Neu&pw=zwei", "/kv_set.php?id=Neu&pw=zwei&st=2",
+                               "/kv_reset.php?id=Neu&pw=zwei"})
         EXPECT_EQ(getText(target), refused) << target;
     EXPECT_EQ(get("/api/poll?id=neu").status, 404);
     EXPECT_EQ(get("/api/join?id=Neu").status, 404);
