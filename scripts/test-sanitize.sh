@@ -7,7 +7,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${KELVORA_SANITIZE_BUILD_DIR:-build-sanitize}
-cmake -S . -B "$dir" -DKELVORA_SANITIZE=ON -DKELVORA_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# Warnings are errors in the normal tree only: with the sanitizers GCC 12 warns of uninitialised
+# values inside the standard library (std::regex, std::function) that are not there.
+cmake -S . -B "$dir" -DKELVORA_SANITIZE=ON -DKELVORA_WERROR=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$dir" -j"$(nproc)"
 
 export QT_QPA_PLATFORM=offscreen
