@@ -15,6 +15,8 @@
 #include <thread>
 #include <unistd.h>
 
+#include "tests/support/loopback_ports.h"
+
 namespace kv::bench {
 
 class PollServerProcess {
@@ -77,32 +79,9 @@ public:
     std::string baseUrl() const { return "http://127.0.0.1:" + std::to_string(m_port) + "/"; }
 
 private:
-    static int freePort()
-    {
-        const int fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        int port = 0;
-        if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0
-            && getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0)
-            port = ntohs(a.sin_port);
-        close(fd);
-        return port;
-    }
+    static int freePort() { return kv::test::freePort("127.0.0.1"); }
 
-    bool answers() const
-    {
-        const int fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<uint16_t>(m_port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const bool connected = connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
-        close(fd);
-        return connected;
-    }
+    bool answers() const { return kv::test::acceptsConnections("127.0.0.1", static_cast<uint16_t>(m_port)); }
 
     std::string m_dir;
     int m_port = 0;
