@@ -54,6 +54,8 @@ public:
     // change, see AccountSync); nothing before start(). For one thread at a time with start() and
     // stop(), such as the one that handles signals.
     void reloadAccounts();
+    // Accepted changes the writer has not yet taken into a transaction; 0 before start().
+    size_t changesWaiting() const { return m_writer ? m_writer->waiting() : 0; }
 
 private:
     // Every path the server answers, with its methods and handler.

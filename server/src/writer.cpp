@@ -38,6 +38,12 @@ bool Writer::submit(Change change, Done done)
     return true;
 }
 
+size_t Writer::waiting()
+{
+    std::lock_guard l(m_queueMutex);
+    return m_queue.size();
+}
+
 Writer::Outcome Writer::storeChange(const Change &c)
 {
     switch (c.kind) {

@@ -44,6 +44,9 @@ public:
     // the order of acceptance. `done` runs on the writer thread, without locks. False (and `done`
     // never runs) when the writer is stopping.
     bool submit(Change change, Done done);
+    // How many changes are queued and not yet taken into a transaction (for monitoring, and for
+    // tests that need a change to be in the writer's hands).
+    size_t waiting();
 
 private:
     struct Job {

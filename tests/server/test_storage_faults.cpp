@@ -5,6 +5,7 @@
 #include <fstream>
 #include <functional>
 #include <future>
+#include <thread>
 
 #include "server/src/command_line.h"
 #include "tests/server/server_fixture.h"
@@ -50,6 +51,17 @@ protected:
                 return;
         FAIL() << "the server never showed " << part;
     }
+
+    // Waits until the writer has taken every accepted change into its transaction.
+    void awaitWriterTookAll()
+    {
+        for (int i = 0; i < 2'000'000; ++i) {
+            if (m_server->changesWaiting() == 0)
+                return;
+            std::this_thread::yield();
+        }
+        FAIL() << "the writer never took the queued changes";
+    }
 };
 
 TEST_F(StorageFaults, AFailedWriteLeavesNoBrokenPoll)
@@ -60,7 +72,8 @@ TEST_F(StorageFaults, AFailedWriteLeavesNoBrokenPoll)
     {
         ForeignWriter backup(m_dbPath);
         lost = voteLater(1, "A");
-        awaitPoll(1, "\"voted\":true"); // the writer is now waiting for the lock with this vote
+        awaitPoll(1, "\"voted\":true");
+        awaitWriterTookAll(); // the writer is now waiting for the lock with this vote alone
         reopen = std::async(std::launch::async, [this] { return openPoll("&st=4&eid=1"); });
         awaitPoll(2, "\"layout\":4"); // the new opening waits behind the failing batch
         queuedVote = voteLater(2, "C");
