@@ -295,7 +295,7 @@ TEST_F(Ldap, WithTheDirectoryHangingOrGoneLoginsFailCleanlyAndVotingGoesOn)
     // An empty password never asks the directory: refused at once, though it hangs.
     begun = Clock::now();
     EXPECT_EQ(login("tom", ""), kRefused);
-    EXPECT_LT(Clock::now() - begun, std::chrono::milliseconds(500));
+    EXPECT_LT(Clock::now() - begun, std::chrono::seconds(1)); // asking would take the 1 s timeout at least
     EXPECT_EQ(login("lehrer", "geheim"), "User exists");
 
     m_slapd->stop();
