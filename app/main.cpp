@@ -1,7 +1,6 @@
 // Kelvora: the lecturer's client. Creates the windows in their order; each lives for the whole run.
 
 #include <QApplication>
-#include <QTimer>
 #include <cstdio>
 
 #include "app/app_setup.h"
@@ -25,10 +24,6 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kelvora"));
     QApplication::setApplicationVersion(QLatin1String(kv::kVersion));
-    QApplication::setWindowIcon(kv::applicationIcon());
-
-    // The program speaks German: Qt's own buttons and file dialogs too ("Ja", "Nein", "Öffnen").
-    kv::installQtGerman(app);
 
     kv::WidgetDialogs dialogs;
     kv::DesktopServerUi serverUi(dialogs);
@@ -40,12 +35,19 @@ int main(int argc, char **argv)
     kv::StartEnvironment environment = kv::StartEnvironment::fromSystem(parameters);
     environment.basisURL = address.url;
     kv::ClientWindows windows(std::move(environment), server, dialogs, serverUi);
-    // A configuration file's bad value is told once the start window shows.
-    for (const QString &problem : address.problems) {
+    for (const QString &problem : address.problems)
         std::fprintf(stderr, "kelvora: %s\n", qPrintable(problem));
-        QTimer::singleShot(0, &windows.start, [&dialogs, problem] { dialogs.message(problem); });
-    }
     kv::armStartupProbe(windows.start); // inert unless KELVORA_STARTUP_PROBE is set (start-up benchmark)
+    // What the start window does not need is set up once it is on screen: the icon (which loads
+    // the image readers), Qt's German texts (no text of the start window is Qt's own; "Ja", "Nein"
+    // and "Öffnen" of the dialogs are), then a configuration file's bad value is told.
+    kv::whenFirstPainted(windows.start, [&app, &dialogs, problems = address.problems] {
+        QApplication::setWindowIcon(kv::applicationIcon());
+        // The program speaks German: Qt's own buttons and file dialogs too.
+        kv::installQtGerman(app);
+        for (const QString &problem : problems)
+            dialogs.message(problem);
+    });
     windows.start.show();
     return app.exec();
 }

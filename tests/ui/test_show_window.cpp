@@ -115,6 +115,8 @@ private slots:
     {
         QCOMPARE(show->windowTitle(), QStringLiteral("Kelvora"));
         QCOMPARE(show->size(), QSize(1054, 626));
+        QVERIFY(!box(1)); // the page's controls are made on the first showing
+        show->buildControls();
         for (int b = 1; b <= 6; ++b)
             QVERIFY(box(b) && !box(b)->isVisibleTo(show.get()));
         for (int i = 1; i <= 5; ++i)

@@ -49,7 +49,26 @@ TFMain::TFMain(WindowServices services, QWidget *parent)
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
                    | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFont(arialPixels(15));
+}
 
+TFMain::~TFMain() = default;
+
+void TFMain::setVisible(bool visible)
+{
+    // Made before the window first shows, so that they show with it.
+    if (visible)
+        buildControls();
+    QMainWindow::setVisible(visible);
+}
+
+// The controls and the menu are made when the window is first shown: the window and its logic
+// exist from the program's start, but a run that only presents never opens the editor. The
+// series itself is set up when the window is shown; making the controls leaves it alone.
+void TFMain::buildControls()
+{
+    if (m_controlsBuilt)
+        return;
+    m_controlsBuilt = true;
     auto *client = new QWidget(this);
     client->setObjectName(QStringLiteral("client"));
     client->setFixedSize(kMainClientSize);
@@ -172,14 +191,11 @@ TFMain::TFMain(WindowServices services, QWidget *parent)
     chain(BitBtn3);
 
     buildMenu();
-    // The series itself is set up when the window is shown; creating the window leaves it alone.
     paint();
     setFixedSize(kMainClientSize.width(), kMainClientSize.height() + menuBar()->sizeHint().height());
     if (QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 }
-
-TFMain::~TFMain() = default;
 
 void TFMain::buildMenu()
 {
@@ -230,6 +246,7 @@ void TFMain::setWindows(TFshow *presentation, TFStatistik *statistics)
 
 void TFMain::paint()
 {
+    buildControls();
     m_painting = true;
     const EditorControls &c = m_logic.controls();
     if (Memo1->toPlainText() != c.memo) {

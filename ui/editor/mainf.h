@@ -57,6 +57,11 @@ public:
     void Fragenimportieren1Click(); // "Fragen &importieren ..."
     void Fragenexportieren1Click(); // "Fragen e&xportieren ..."
 
+    // The controls are made on the first showing; a caller that needs them earlier makes them
+    // here (once).
+    void buildControls();
+    void setVisible(bool visible) override;
+
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
@@ -72,19 +77,21 @@ private:
     MainLogic m_logic;
     TFshow *m_presentation = nullptr;
     TFStatistik *m_statistics = nullptr;
+    bool m_controlsBuilt = false;
     bool m_painting = false;
     bool m_presenting = false;
     int m_shownCount = -1;
 
-    QLabel *Label1;
-    QPlainTextEdit *Memo1;
-    QGroupBox *RadioGroup1;
-    QButtonGroup *m_layoutButtons;
-    QLabel *m_korrektLabel;
+    // Made on the first showing.
+    QLabel *Label1 = nullptr;
+    QPlainTextEdit *Memo1 = nullptr;
+    QGroupBox *RadioGroup1 = nullptr;
+    QButtonGroup *m_layoutButtons = nullptr;
+    QLabel *m_korrektLabel = nullptr;
     std::array<QLabel *, 5> m_letters{};
     std::array<QLineEdit *, 5> m_edits{};
     std::array<QCheckBox *, 5> m_checks{};
-    QPushButton *BitBtn1, *BitBtn2, *BitBtn3, *Button1;
+    QPushButton *BitBtn1 = nullptr, *BitBtn2 = nullptr, *BitBtn3 = nullptr, *Button1 = nullptr;
     QAction *m_previousAction = nullptr;
     QAction *m_nextAction = nullptr;
 };

@@ -44,6 +44,28 @@ TFdirektvote::TFdirektvote(WindowServices services, QWidget *parent)
     setFont(arialPixels(15));
     setFixedSize(kWidth, kHeight);
 
+    Timer_n = new QTimer(this);
+    Timer_n->setObjectName(QStringLiteral("Timer_n"));
+    Timer_n->setInterval(1000);
+
+    connect(Timer_n, &QTimer::timeout, this, &TFdirektvote::Timer_nTimer);
+}
+
+void TFdirektvote::setVisible(bool visible)
+{
+    // Made before the window first shows, so that they show with it.
+    if (visible)
+        buildControls();
+    QWidget::setVisible(visible);
+}
+
+// The controls are made when the window is first shown: the window, its logic and its timer
+// exist from the program's start, but most runs never open the instant poll.
+void TFdirektvote::buildControls()
+{
+    if (m_controlsBuilt)
+        return;
+    m_controlsBuilt = true;
     // Identity: user ID, session code, question text.
     GroupBox1 = named(new QGroupBox(QStringLiteral("Identität und Sicherheit"), this), "GroupBox1",
                       QStringLiteral("Identität und Sicherheit"));
@@ -116,26 +138,22 @@ TFdirektvote::TFdirektvote(WindowServices services, QWidget *parent)
     Button4 = button("Button4", QStringLiteral("Abstimm-Link"));
     Button4->setGeometry(16, 436, 393, 30);
 
-    Timer_n = new QTimer(this);
-    Timer_n->setObjectName(QStringLiteral("Timer_n"));
-    Timer_n->setInterval(1000);
-
     connect(Button1, &QPushButton::clicked, this, &TFdirektvote::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TFdirektvote::Button2Click);
     connect(Button3, &QPushButton::clicked, this, &TFdirektvote::Button3Click);
     connect(Button4, &QPushButton::clicked, this, &TFdirektvote::Button4Click);
-    connect(Timer_n, &QTimer::timeout, this, &TFdirektvote::Timer_nTimer);
-
     render();
 }
 
-DirektvoteInput TFdirektvote::input() const
+DirektvoteInput TFdirektvote::input()
 {
+    buildControls();
     return {Edit1->text(), Edit2->text(), m_kinds->checkedId()};
 }
 
 void TFdirektvote::render()
 {
+    buildControls();
     const DirektvoteView &v = m_logic.view();
     Label1->setText(v.userLabel.isEmpty() ? QStringLiteral("User-ID: ") : v.userLabel);
     Button1->setText(v.actionCaption);
@@ -173,6 +191,7 @@ void TFdirektvote::showEvent(QShowEvent *event)
     QWidget::showEvent(event);
     if (event->spontaneous()) // de-minimised, not shown
         return;
+    buildControls();
     m_logic.formShow();
     m_joinLink.newShowing();
     Edit2->clear();
@@ -226,6 +245,7 @@ void TFdirektvote::Button4Click()
     ReentryGuard guard(m_joinLinkShowing);
     if (!guard)
         return;
+    buildControls();
     if (!m_joinLinkDialog) {
         m_joinLinkDialog = new JoinLinkDialog(this);
         m_joinLinkDialog->setModal(true);
@@ -248,6 +268,7 @@ void TFdirektvote::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
+    buildControls();
     Edit2->clear();
     render();
     event->accept();

@@ -38,12 +38,17 @@ public:
 
     const DirektvoteLogic &logic() const { return m_logic; }
 
+    // The controls are made on the first showing; a caller that needs them earlier makes them
+    // here (once).
+    void buildControls();
+    void setVisible(bool visible) override;
+
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    DirektvoteInput input() const;
+    DirektvoteInput input();
     void render();
 
     WindowServices m_services;
@@ -53,11 +58,13 @@ private:
     JoinLinkDialog *m_joinLinkDialog = nullptr; // made on first use
     bool m_joinLinkShowing = false;
 
-    QGroupBox *GroupBox1, *GroupBox2, *RadioGroup1;
-    QLabel *Label1, *Label2, *Label3, *Label4, *Label5, *Label6, *Image1;
-    QLineEdit *Edit1, *Edit2;
-    QButtonGroup *m_kinds;
-    QPushButton *Button1, *Button2, *Button3, *Button4;
+    bool m_controlsBuilt = false; // the controls are made on the first showing
+    QGroupBox *GroupBox1 = nullptr, *GroupBox2 = nullptr, *RadioGroup1 = nullptr;
+    QLabel *Label1 = nullptr, *Label2 = nullptr, *Label3 = nullptr, *Label4 = nullptr, *Label5 = nullptr,
+           *Label6 = nullptr, *Image1 = nullptr;
+    QLineEdit *Edit1 = nullptr, *Edit2 = nullptr;
+    QButtonGroup *m_kinds = nullptr;
+    QPushButton *Button1 = nullptr, *Button2 = nullptr, *Button3 = nullptr, *Button4 = nullptr;
     QTimer *Timer_n;
     bool m_chartShown = false; // Image1 holds a chart, not the blank picture
 };

@@ -137,6 +137,42 @@ TFshow::TFshow(WindowServices services, QWidget *parent)
     setBackground(this, Qt::white);
     setFocusPolicy(Qt::StrongFocus);
 
+    Timer1 = namedTimer(this, "Timer1", 50);
+    weitertimer = namedTimer(this, "weitertimer", 50);
+    AnzeigeTimer = namedTimer(this, "AnzeigeTimer", 100);
+    Timer_n = namedTimer(this, "Timer_n", 1000);
+
+    connect(Timer1, &QTimer::timeout, this, &TFshow::Timer1Timer);
+    connect(weitertimer, &QTimer::timeout, this, &TFshow::weitertimerTimer);
+    connect(AnzeigeTimer, &QTimer::timeout, this, &TFshow::AnzeigeTimerTimer);
+    connect(Timer_n, &QTimer::timeout, this, &TFshow::Timer_nTimer);
+    m_logic.setCloseWindow([this] { close(); });
+
+    // The window sees every key before its controls do, and every click on the page's elements.
+    qApp->installEventFilter(this);
+
+    // A normal sizeable window of 1054 x 626 at 446, 228 of its screen.
+    resize(1054, 626);
+    if (QScreen *s = QGuiApplication::primaryScreen())
+        move(s->geometry().topLeft() + QPoint(446, 228));
+    m_logic.setClientSize(width(), height());
+}
+
+void TFshow::setVisible(bool visible)
+{
+    // Made before the window first shows, so that they show with it.
+    if (visible)
+        buildControls();
+    QWidget::setVisible(visible);
+}
+
+// The page's controls and the context menu are made when the window is first shown: the window,
+// its logic and its timers exist from the program's start, but most runs never present.
+void TFshow::buildControls()
+{
+    if (m_controlsBuilt)
+        return;
+    m_controlsBuilt = true;
     for (int b = 0; b < 6; ++b) {
         const QByteArray name = "GroupBox" + QByteArray::number(b + 1);
         auto *box = named(new QGroupBox(this), name.constData(),
@@ -231,11 +267,6 @@ TFshow::TFshow(WindowServices services, QWidget *parent)
     m_joinPanel = new JoinLinkPanel(this);
     m_joinPanel->hide();
 
-    Timer1 = namedTimer(this, "Timer1", 50);
-    weitertimer = namedTimer(this, "weitertimer", 50);
-    AnzeigeTimer = namedTimer(this, "AnzeigeTimer", 100);
-    Timer_n = namedTimer(this, "Timer_n", 1000);
-
     connect(Button1, &QPushButton::clicked, this, &TFshow::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TFshow::Button2Click);
     connect(Button3, &QPushButton::clicked, this, &TFshow::Button3Click);
@@ -255,20 +286,6 @@ TFshow::TFshow(WindowServices services, QWidget *parent)
     toggle(WeiterButton1, &ShowLogic::toggleButtonsZeigen);
     toggle(SessionCodeeingeben1, &ShowLogic::sessionCodeMenu);
     connect(AbstimmLinkanzeigen1, &QAction::triggered, this, &TFshow::showJoinLink);
-    connect(Timer1, &QTimer::timeout, this, &TFshow::Timer1Timer);
-    connect(weitertimer, &QTimer::timeout, this, &TFshow::weitertimerTimer);
-    connect(AnzeigeTimer, &QTimer::timeout, this, &TFshow::AnzeigeTimerTimer);
-    connect(Timer_n, &QTimer::timeout, this, &TFshow::Timer_nTimer);
-    m_logic.setCloseWindow([this] { close(); });
-
-    // The window sees every key before its controls do, and every click on the page's elements.
-    qApp->installEventFilter(this);
-
-    // A normal sizeable window of 1054 x 626 at 446, 228 of its screen.
-    resize(1054, 626);
-    if (QScreen *s = QGuiApplication::primaryScreen())
-        move(s->geometry().topLeft() + QPoint(446, 228));
-    m_logic.setClientSize(width(), height());
 }
 
 TFshow::~TFshow()
@@ -307,6 +324,7 @@ void TFshow::Button1Click()
 
 void TFshow::Button2Click()
 {
+    buildControls();
     m_logic.sessionCodeOk(Edit1->text());
     showPage();
     setFocus(Qt::OtherFocusReason);
@@ -331,6 +349,7 @@ void TFshow::Timer_nTimer()
 
 void TFshow::AnzeigeTimerTimer()
 {
+    buildControls();
     if (m_logic.anzeigeTick() == ShowLogic::MessageTick::PlaceAndShow) {
         Anzeige->setText(m_logic.page().messageText);
         Anzeige->adjustSize();
@@ -385,6 +404,7 @@ void TFshow::showEvent(QShowEvent *event)
     QWidget::showEvent(event);
     if (event->spontaneous()) // de-minimised, not shown
         return;
+    buildControls();
     m_logic.windowShown();
     m_joinLink.newShowing();
     m_joinPanel->hide();
@@ -433,6 +453,8 @@ void TFshow::contextMenuEvent(QContextMenuEvent *event)
 
 bool TFshow::eventFilter(QObject *watched, QEvent *event)
 {
+    if (!m_joinPanel) // the page is not made yet, or being made
+        return QWidget::eventFilter(watched, event);
     // While the voting link is shown, the next click or key anywhere on the page only closes it.
     if (m_joinPanel->isVisible()
         && (event->type() == QEvent::KeyPress || event->type() == QEvent::MouseButtonPress
@@ -511,6 +533,7 @@ void TFshow::showJoinLink()
     ReentryGuard guard(m_joinLinkShowing);
     if (!guard)
         return;
+    buildControls();
     m_joinPanel->setContent(m_joinLink.current(UserID), SessionCode);
     placeJoinPanel();
     m_joinPanel->show();
@@ -524,6 +547,7 @@ void TFshow::showJoinLink()
 
 void TFshow::placeJoinPanel()
 {
+    buildControls();
     // Centred on the page, most of its height, a little higher than wide.
     const int h = height() * 9 / 10;
     const int w = std::min(width() * 9 / 10, h * 5 / 6);
@@ -535,6 +559,7 @@ void TFshow::placeJoinPanel()
 
 void TFshow::rebuildJumpList()
 {
+    buildControls();
     SpringezuFrage->clear();
     const QStringList entries = m_logic.jumpEntries();
     for (int k = 1; k <= entries.size(); ++k) {
@@ -546,6 +571,7 @@ void TFshow::rebuildJumpList()
 
 void TFshow::setCheckMarks()
 {
+    buildControls();
     FragenAntwortennacheinander1->setChecked(isSet(IniDaten.Nacheinander));
     Umfrageautomatischstarten1->setChecked(isSet(IniDaten.AutoStart));
     GroeSchrift1->setChecked(isSet(IniDaten.GrosseSchrift));
@@ -563,6 +589,7 @@ void TFshow::syncTimers()
 
 void TFshow::showPage()
 {
+    buildControls();
     const ShowPage &page = m_logic.page();
     // The size the page was laid out for: going full screen, the window's new size arrives later.
     const int cw = m_logic.clientWidth();

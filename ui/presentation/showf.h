@@ -64,7 +64,17 @@ public:
     void weitertimerTimer();
 
     const ShowLogic &logic() const { return m_logic; }
-    QMenu *contextMenu() const { return PopupMenu1; }
+    // The context menu, made with the page's controls on the first showing (or here).
+    QMenu *contextMenu()
+    {
+        buildControls();
+        return PopupMenu1;
+    }
+
+    // The controls are made on the first showing; a caller that needs them earlier makes them
+    // here (once).
+    void buildControls();
+    void setVisible(bool visible) override;
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -88,23 +98,25 @@ private:
     WindowServices m_services;
     ShowLogic m_logic;
 
+    bool m_controlsBuilt = false;         // the page's controls are made on the first showing
     std::array<QGroupBox *, 6> m_boxes{}; // GroupBox1..GroupBox6
     std::array<QLabel *, 6> m_texts{};    // Label1..Label6
     std::array<BarImage *, 5> m_bars{};   // Image1..Image5
     std::array<QLabel *, 5> m_percents{}; // Label8..Label12
-    QLabel *Label13;                      // the status line
-    QFrame *Panel1;                       // the message panel
-    QLabel *Anzeige;
-    QFrame *Panel2; // the session code panel
-    QLineEdit *Edit1;
-    QPushButton *Button1, *Button2, *Button3;
-    QMenu *PopupMenu1, *SpringezuFrage;
-    QAction *Zurck1, *FragenAntwortennacheinander1, *Umfrageautomatischstarten1, *GroeSchrift1,
-        *WeieZwischenseiten1, *WeiterButton1, *SessionCodeeingeben1;
+    QLabel *Label13 = nullptr;            // the status line
+    QFrame *Panel1 = nullptr;             // the message panel
+    QLabel *Anzeige = nullptr;
+    QFrame *Panel2 = nullptr; // the session code panel
+    QLineEdit *Edit1 = nullptr;
+    QPushButton *Button1 = nullptr, *Button2 = nullptr, *Button3 = nullptr;
+    QMenu *PopupMenu1 = nullptr, *SpringezuFrage = nullptr;
+    QAction *Zurck1 = nullptr, *FragenAntwortennacheinander1 = nullptr, *Umfrageautomatischstarten1 = nullptr,
+            *GroeSchrift1 = nullptr, *WeieZwischenseiten1 = nullptr, *WeiterButton1 = nullptr,
+            *SessionCodeeingeben1 = nullptr;
     QTimer *Timer1, *weitertimer, *AnzeigeTimer, *Timer_n;
-    QAction *AbstimmLinkanzeigen1;
+    QAction *AbstimmLinkanzeigen1 = nullptr;
     JoinLinkSource m_joinLink;
-    JoinLinkPanel *m_joinPanel;
+    JoinLinkPanel *m_joinPanel = nullptr;
     bool m_joinLinkShowing = false;
 };
 
