@@ -421,8 +421,8 @@ int main(int argc, char **argv)
         c.threads = o.threads;
         c.fullSync = o.fullSync;
         {
-            Store s(c.dbPath, c.fullSync);
-            s.putUser(o.id, hashPassword(o.password, HashCost::Minimal));
+            const auto s = openStore(c.dbPath, c.fullSync);
+            s->putUser(o.id, hashPassword(o.password, HashCost::Minimal));
         }
         server = std::make_unique<PollServer>(c);
         server->start();
