@@ -140,7 +140,7 @@ spreadsheet. kelvora-convert moves question banks of learning platforms
 
 set(CPACK_DEBIAN_SERVER_PACKAGE_NAME kelvora-server)
 set(CPACK_DEBIAN_SERVER_PACKAGE_SECTION net)
-set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS "adduser")
+set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS "adduser, libpq5")
 set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA
     ${pkg_src}/debian-server/postinst ${pkg_src}/debian-server/prerm ${pkg_src}/debian-server/postrm)
 set(CPACK_COMPONENT_SERVER_DESCRIPTION

@@ -6,7 +6,7 @@ what=${1:-test}
 
 build=(build-essential cmake pkg-config qt6-base-dev qt6-qpa-plugins libcurl4-openssl-dev
        libgtest-dev libsqlite3-dev libmicrohttpd-dev libsodium-dev libqrencode-dev libutf8proc-dev
-       libldap-dev fonts-liberation2 qt6-translations-l10n)
+       libldap-dev libpq-dev fonts-liberation2 qt6-translations-l10n)
 run=(xdg-utils)
 test=(chromium chromium-driver python3 clang-format zbar-tools libreoffice-calc-nogui poppler-utils
       lintian dpkg-dev fakeroot desktop-file-utils shared-mime-info file adduser xdg-utils)
@@ -17,6 +17,8 @@ test+=(slapd ldap-utils)
 # The reverse-proxy test and benchmark run Debian's nginx in front of the server, with a
 # certificate made by openssl.
 test+=(nginx-light openssl)
+# The shared-database tests start a throwaway cluster of Debian's PostgreSQL.
+test+=(postgresql)
 # The accessibility test installs axe-core with npm (Debian's Node.js comes without npm).
 command -v npm >/dev/null || test+=(nodejs npm)
 

@@ -147,10 +147,10 @@ int main()
     c.voteIntervalMs = 100;
     constexpr int kLecturers = 5;
     {
-        Store s(c.dbPath, true);
-        s.putUser("bench", hashPassword("bench-pw", HashCost::Interactive));
+        const auto s = openStore(c.dbPath, true);
+        s->putUser("bench", hashPassword("bench-pw", HashCost::Interactive));
         for (int i = 0; i < kLecturers; ++i)
-            s.putUser("prof" + std::to_string(i), hashPassword("richtig", HashCost::Interactive));
+            s->putUser("prof" + std::to_string(i), hashPassword("richtig", HashCost::Interactive));
     }
     PollServer server(c);
     server.start();

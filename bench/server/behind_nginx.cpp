@@ -105,10 +105,10 @@ int main(int argc, char **argv)
         return 1;
     const int baselineLogins = std::max(1, n / 3);
     {
-        Store s(std::string(dir) + "/bench.db", true);
-        s.putUser("bench", hashPassword("bench-pw", HashCost::Interactive));
+        const auto s = openStore(std::string(dir) + "/bench.db", true);
+        s->putUser("bench", hashPassword("bench-pw", HashCost::Interactive));
         for (int i = 0; i < n + baselineLogins; ++i)
-            s.putUser("prof" + std::to_string(i), hashPassword("richtig", HashCost::Interactive));
+            s->putUser("prof" + std::to_string(i), hashPassword("richtig", HashCost::Interactive));
     }
     kv::test::NginxProcess nginx;
     ServerConfig c;

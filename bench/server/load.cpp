@@ -2,6 +2,8 @@
 // 127.0.0.1. Every voter is a device of its own (own cookie) on its own
 // keep-alive connection; one epoll loop drives all of them. Stops by itself
 // and checks that the server's counts equal the votes it answered as counted.
+// With several ports (servers sharing one database) the voters take them in
+// turn, and every server must report the same counts.
 #include <algorithm>
 #include <arpa/inet.h>
 #include <array>
@@ -35,11 +37,11 @@ namespace {
 
 struct Options {
     int voters = 1000;
-    double rate = 6000;  // offered votes per second, all voters together (repeat mode)
-    double seconds = 10; // how long voters keep voting (repeat mode)
-    int rounds = 5;      // polls to run (once mode)
-    bool once = false;   // each device votes once per poll (eid=1), all at the same moment
-    int port = 0;        // 0: start a server in this process
+    double rate = 6000;     // offered votes per second, all voters together (repeat mode)
+    double seconds = 10;    // how long voters keep voting (repeat mode)
+    int rounds = 5;         // polls to run (once mode)
+    bool once = false;      // each device votes once per poll (eid=1), all at the same moment
+    std::vector<int> ports; // none: start a server in this process
     std::string id = "bench", password = "bench-pw";
     int64_t serverIntervalMs = 100;
     unsigned threads = 2;
@@ -48,13 +50,15 @@ struct Options {
 
 [[noreturn]] void usage()
 {
-    std::fprintf(stderr,
-                 "Usage: kelvora-server-load [--voters N] [--mode repeat|once] [--rate VOTES_PER_S]\n"
-                 "                           [--seconds S] [--rounds N] [--threads N] [--sync full|normal]\n"
-                 "                           [--server-interval-ms MS] [--port P --id ID --password PW]\n"
-                 "Without --port a server is started in this process (own temporary database).\n"
-                 "With --port the server must run on 127.0.0.1 with a vote interval below\n"
-                 "voters/rate seconds (e.g. --vote-interval-ms 100).\n");
+    std::fprintf(
+        stderr,
+        "Usage: kelvora-server-load [--voters N] [--mode repeat|once] [--rate VOTES_PER_S]\n"
+        "                           [--seconds S] [--rounds N] [--threads N] [--sync full|normal]\n"
+        "                           [--server-interval-ms MS] [--port P[,P...] --id ID --password PW]\n"
+        "Without --port a server is started in this process (own temporary database).\n"
+        "With --port the server must run on 127.0.0.1 with a vote interval below\n"
+        "voters/rate seconds (e.g. --vote-interval-ms 100). Several ports: servers over\n"
+        "one database; the voters take them in turn, the poll is opened on the first.\n");
     std::exit(2);
 }
 
@@ -149,7 +153,7 @@ struct Tally {
 
 class LoadRun {
 public:
-    LoadRun(const Options &o, int port) : o_(o), port_(port) {}
+    LoadRun(const Options &o, std::vector<int> ports) : o_(o), ports_(std::move(ports)) {}
 
     bool connectAll()
     {
@@ -158,7 +162,8 @@ public:
         for (size_t i = 0; i < voters_.size(); ++i) {
             Voter &v = voters_[i];
             v.answer = static_cast<int>(i % 5);
-            v.fd = kv::bench::connectFrom(kVoterAddresses[i % 3], static_cast<uint16_t>(port_));
+            v.fd = kv::bench::connectFrom(kVoterAddresses[i % 3],
+                                          static_cast<uint16_t>(ports_[i % ports_.size()]));
             if (v.fd >= 0)
                 v.cookie = fetchToken(v.fd, o_.id);
             if (v.fd < 0 || v.cookie.empty()) {
@@ -330,7 +335,7 @@ private:
     }
 
     const Options &o_;
-    int port_;
+    std::vector<int> ports_;
     int ep_ = -1;
     std::vector<Voter> voters_;
 };
@@ -369,9 +374,16 @@ int main(int argc, char **argv)
             if (m != "once" && m != "repeat")
                 usage();
             o.once = m == "once";
-        } else if (a == "--port")
-            o.port = std::atoi(val().c_str());
-        else if (a == "--id")
+        } else if (a == "--port") {
+            const std::string list = val();
+            for (size_t at = 0; at <= list.size();) {
+                const size_t comma = std::min(list.find(',', at), list.size());
+                o.ports.push_back(std::atoi(list.substr(at, comma - at).c_str()));
+                if (o.ports.back() <= 0)
+                    usage();
+                at = comma + 1;
+            }
+        } else if (a == "--id")
             o.id = val();
         else if (a == "--password")
             o.password = val();
@@ -395,8 +407,8 @@ int main(int argc, char **argv)
 
     std::unique_ptr<PollServer> server;
     std::filesystem::path dir;
-    int port = o.port;
-    if (port == 0) {
+    std::vector<int> ports = o.ports;
+    if (ports.empty()) {
         char tmpl[] = "/tmp/kelvora-load-XXXXXX";
         if (!mkdtemp(tmpl))
             return 1;
@@ -409,18 +421,22 @@ int main(int argc, char **argv)
         c.threads = o.threads;
         c.fullSync = o.fullSync;
         {
-            Store s(c.dbPath, c.fullSync);
-            s.putUser(o.id, hashPassword(o.password, HashCost::Minimal));
+            const auto s = openStore(c.dbPath, c.fullSync);
+            s->putUser(o.id, hashPassword(o.password, HashCost::Minimal));
         }
         server = std::make_unique<PollServer>(c);
         server->start();
-        port = server->port();
+        ports = {server->port()};
         std::printf(
             "server: in this process, 127.0.0.1:%d, %u threads, synchronous=%s, vote interval %lld ms\n",
-            port, o.threads, o.fullSync ? "FULL" : "NORMAL", static_cast<long long>(o.serverIntervalMs));
+            ports[0], o.threads, o.fullSync ? "FULL" : "NORMAL", static_cast<long long>(o.serverIntervalMs));
     } else {
-        std::printf("server: 127.0.0.1:%d\n", port);
+        std::printf("server%s: 127.0.0.1:", ports.size() > 1 ? "s" : "");
+        for (size_t k = 0; k < ports.size(); ++k)
+            std::printf("%s%d", k ? "," : "", ports[k]);
+        std::printf("\n");
     }
+    const int port = ports[0];
 
     const std::string open =
         "/kv_set.php?id=" + o.id + "&pw=" + o.password + (o.once ? "&st=5&eid=1" : "&st=5");
@@ -429,7 +445,7 @@ int main(int argc, char **argv)
     bool consistent = true;
     double elapsed = 0;
     {
-        LoadRun run(o, port);
+        LoadRun run(o, ports);
         if (!run.connectAll())
             return 1;
         const int polls = o.once ? o.rounds : 1;
@@ -448,6 +464,11 @@ int main(int argc, char **argv)
                 if (c[k] != round.perAnswer[k])
                     consistent = false;
             }
+            for (size_t k = 1; k < ports.size(); ++k)
+                if (parseCounts(simpleGet(ports[k], "/kv_result_simple.php?id=" + o.id)) != c) {
+                    std::fprintf(stderr, "the server on port %d reports other counts\n", ports[k]);
+                    consistent = false;
+                }
             t.sent += round.sent;
             t.counted += round.counted;
             t.refused += round.refused;

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -44,7 +45,7 @@ private:
     void readAndApply(); // m_mutex held
 
     std::mutex m_mutex; // the connection is used by one thread at a time
-    Store m_store;
+    std::unique_ptr<Store> m_store;
     Accounts &m_accounts;
     std::function<void(const AccountChanges &)> m_follow;
     int64_t m_version = -1;

@@ -138,8 +138,12 @@ bool AudienceApi::vote(RequestContext &ctx)
         ctx.reply = apiError(400, "invalid", "Ungültige Anfrage: ID und Antwort werden benötigt.");
         return true;
     }
-    const std::string device = deviceOf(ctx);
+    return placeVote(ctx, std::move(fields), deviceOf(ctx), false);
+}
 
+bool AudienceApi::placeVote(RequestContext &ctx, std::map<std::string, std::string> fields,
+                            const std::string &device, bool recheck)
+{
     std::lock_guard l(m_polls.mutex());
     VoteDecision d = m_polls.book().vote(fields["id"], fields["answer"], fields["code"], device, nowMs());
     switch (d.result) {
@@ -149,7 +153,17 @@ bool AudienceApi::vote(RequestContext &ctx)
         ctx.reply = unknownId();
         return true;
     case VoteResult::Closed:
-        ctx.reply = apiError(409, "closed", "Zurzeit ist keine Abstimmung geöffnet.");
+        // Another server may have opened the poll: a shared database is asked before refusing.
+        if (m_polls.shared() && !recheck) {
+            if (const auto user = m_polls.book().findAccount(fields["id"])) {
+                m_polls.refresh(ctx, *user, [this, &ctx, fields, device] {
+                    if (placeVote(ctx, fields, device, true))
+                        ctx.resume();
+                });
+                return false;
+            }
+        }
+        ctx.reply = voteClosed();
         return true;
     case VoteResult::NoSuchAnswer:
         ctx.reply = apiError(400, "answer", "Diese Antwort gibt es in dieser Abstimmung nicht.");
@@ -161,19 +175,13 @@ bool AudienceApi::vote(RequestContext &ctx)
         ctx.reply = apiError(403, "code", "Der Sitzungscode ist falsch.");
         return true;
     case VoteResult::Already:
-        ctx.reply =
-            apiError(409, "already", "Von diesem Gerät wurde in dieser Abstimmung bereits abgestimmt.");
+        ctx.reply = voteAlready();
         return true;
-    case VoteResult::Wait: {
-        const int64_t s = ceilSeconds(d.waitMs);
+    case VoteResult::Wait:
         m_polls.log().limited("429", ctx.address,
                               "429 to " + ctx.address + ": a vote before its device's wait is over");
-        ctx.reply = apiError(429, "wait",
-                             "Bitte warten Sie noch " + std::to_string(s)
-                                 + (s == 1 ? " Sekunde" : " Sekunden") + " bis zur nächsten Stimme.",
-                             s);
+        ctx.reply = voteWait(d.waitMs);
         return true;
-    }
     }
     const PollState *poll = m_polls.book().current(d.change.user);
     const int64_t next = poll && poll->oneVote ? 0 : ceilSeconds(m_voteIntervalMs);
@@ -185,7 +193,7 @@ bool AudienceApi::vote(RequestContext &ctx)
                                     .addNumber("votes", d.votes)
                                     .addNumber("waitSeconds", next)
                                     .str();
-    m_polls.store(ctx, false, std::move(d.change), jsonReply(200, counted));
+    m_polls.store(ctx, recheck, std::move(d.change), jsonReply(200, counted));
     return false;
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 
 #include "server/src/accounts.h"
@@ -38,6 +39,10 @@ public:
     bool join(RequestContext &ctx);
 
 private:
+    // The vote of a request's fields; `recheck` when the request is suspended already, after the
+    // account's poll was read again from a shared database. True when the reply is ready.
+    bool placeVote(RequestContext &ctx, std::map<std::string, std::string> fields, const std::string &device,
+                   bool recheck);
     // The device the request comes from: the one its genuine token names, else its address (and
     // the reply hands out a token).
     std::string deviceOf(RequestContext &ctx);

@@ -1,7 +1,8 @@
 // GET /health, for a load balancer or a monitor asking every second: 200 with a small JSON body
-// while the database answers, 503 while it does not. A check opens the database read-only on a
-// connection of its own, reads its list of accounts' root page and closes it again: it writes
-// nothing, and it finds a database that is gone, unreadable or no database any more.
+// while the database answers, 503 while it does not. A check opens the database (read-only, for
+// SQLite) on a connection of its own, reads from its list of accounts and closes it again: it
+// writes nothing, and it finds a database that is gone, unreachable, unreadable or no database
+// any more.
 #pragma once
 
 #include <mutex>

@@ -135,11 +135,7 @@ bool LecturerScripts::resultSimple(RequestContext &ctx)
     std::string id;
     if (!queryWithId(ctx, id))
         return true;
-    std::optional<std::array<int64_t, kMaxAnswers>> counts;
-    {
-        std::lock_guard l(m_polls.mutex());
-        counts = m_polls.book().counts(id);
-    }
+    const std::optional<std::array<int64_t, kMaxAnswers>> counts = m_polls.counts(id);
     if (!counts) {
         ctx.reply = textReply("Wrong User ID");
         return true;

@@ -110,7 +110,7 @@ int main(int argc, char **argv)
             accountDatabase(options, geteuid() == 0 || (me && kServiceUser == std::string(me->pw_name)));
         // A mistyped --db must not become a new, empty database beside the real one.
         struct stat st {};
-        if (stat(config.dbPath.c_str(), &st) != 0) {
+        if (!isPostgresUri(config.dbPath) && stat(config.dbPath.c_str(), &st) != 0) {
             std::cerr << "kelvora-server: there is no database " << config.dbPath
                       << " (account commands work on an existing one; starting the server creates it)\n";
             return 1;
@@ -121,7 +121,9 @@ int main(int argc, char **argv)
         initCrypto();
         std::string firstUser, demoNote;
         {
-            Store store(config.dbPath, config.fullSync, 5000, !accountCommand);
+            const std::unique_ptr<Store> opened =
+                openStore(config.dbPath, config.fullSync, 5000, !accountCommand);
+            Store &store = *opened;
             switch (options.command) {
             case Command::AddUser: {
                 if (!isValidUserId(options.userId)) {

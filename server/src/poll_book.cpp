@@ -61,6 +61,14 @@ void PollBook::load(const std::vector<UserRecord> &users, const std::vector<Poll
     indexIds();
 }
 
+std::vector<std::string> PollBook::users() const
+{
+    std::vector<std::string> out;
+    for (const auto &[id, a] : m_accounts)
+        out.push_back(id);
+    return out;
+}
+
 void PollBook::indexIds()
 {
     m_folded.clear();
@@ -250,6 +258,8 @@ bool PollBook::apply(PollState &s, const Change &c)
     case Change::Kind::Close:
         s.open = false;
         return true;
+    case Change::Kind::Refresh:
+        return true;
     case Change::Kind::Vote:
         if (!s.open || s.pollId != c.pollId || c.answer < 0 || c.answer >= kMaxAnswers)
             return false;
@@ -286,6 +296,30 @@ std::vector<bool> PollBook::fail(const std::vector<const Change *> &pending)
         holds.push_back(it != m_accounts.end() && apply(it->second.current, *c));
     }
     return holds;
+}
+
+void PollBook::refresh(const std::string &user, const std::optional<PollRecord> &stored,
+                       const std::optional<DeviceRecord> &device)
+{
+    const auto it = m_accounts.find(user);
+    if (it == m_accounts.end())
+        return;
+    PollState &s = it->second.committed;
+    if (!stored) {
+        s.open = false;
+        return;
+    }
+    if (stored->pollId != s.pollId)
+        s.devices.clear();
+    s.pollId = stored->pollId;
+    s.open = stored->open;
+    s.layout = stored->layout;
+    s.code = stored->code;
+    s.oneVote = stored->oneVote;
+    s.counts = stored->counts;
+    if (device && device->pollId == s.pollId)
+        s.devices[device->device] =
+            DeviceState{device->pollId, device->lastVoteMs, device->answer, device->votes};
 }
 
 void PollBook::storedPoll(const std::string &user, const std::optional<PollRecord> &stored)

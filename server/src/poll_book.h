@@ -35,7 +35,9 @@ struct PollState {
 
 // One accepted change, as the writer stores it.
 struct Change {
-    enum class Kind { Open, Close, Vote };
+    // Refresh: no change, the account's poll is read from the database again (another server
+    // may have changed it), in the order of the changes around it.
+    enum class Kind { Open, Close, Vote, Refresh };
     Kind kind = Kind::Vote;
     std::string user;
     int64_t pollId = 0; // Open: the new poll; Vote: the poll voted in
@@ -88,6 +90,7 @@ public:
     void load(const std::vector<UserRecord> &users, const std::vector<PollRecord> &polls,
               const std::vector<DeviceRecord> &devices);
     bool hasUser(const std::string &user) const { return m_accounts.count(user) != 0; }
+    std::vector<std::string> users() const;
     // Accounts added to and removed from the database while the server runs. An added account
     // starts without a poll (one it had before was removed with it); a removed one takes its poll
     // and devices along, and its changes still queued for the writer no longer hold. Both keep
@@ -125,6 +128,10 @@ public:
     // (nothing: no poll, or no account any more). A poll the book holds open that is not open there
     // (closed, or the account removed, by another program) is taken as closed. Call before fail().
     void storedPoll(const std::string &user, const std::optional<PollRecord> &stored);
+    // The database (shared with other servers) holds `stored` as the account's poll and `device`
+    // as the record of one of its devices: the committed state takes them over. Call before fail().
+    void refresh(const std::string &user, const std::optional<PollRecord> &stored,
+                 const std::optional<DeviceRecord> &device = std::nullopt);
 
 private:
     struct Account {

@@ -57,7 +57,7 @@ void PollServer::start()
 {
     if (!m_loops.empty())
         return;
-    m_store = std::make_unique<Store>(m_config.dbPath, m_config.fullSync, m_config.busyTimeoutMs);
+    m_store = openStore(m_config.dbPath, m_config.fullSync, m_config.busyTimeoutMs);
     try {
         m_accountSync = std::make_unique<AccountSync>(m_config.dbPath, m_config.busyTimeoutMs, m_accounts,
                                                       [this](const AccountChanges &changes) {
@@ -75,7 +75,10 @@ void PollServer::start()
             return m_accountSync->addDirectoryAccount(id);
         });
         m_book.load(users, m_store->polls(), m_store->currentDevices());
+        // Of servers sharing a database, the first one makes the key and the others take it.
         std::string key = m_store->setting(kDeviceKeySetting);
+        if (key.empty())
+            key = m_store->settingOnce(kDeviceKeySetting, DeviceTokens::newKey());
         if (key.size() != DeviceTokens::kKeyBytes) {
             key = DeviceTokens::newKey();
             m_store->putSetting(kDeviceKeySetting, key);
@@ -85,13 +88,22 @@ void PollServer::start()
 
         ListeningSocket listening = listenOn(m_config.bindAddress, m_config.port);
         m_port = listening.port;
-        m_writer = std::make_unique<Writer>(*m_store, m_book, m_stateMutex);
-        m_polls = std::make_unique<Polls>(m_stateMutex, m_book, *m_writer, m_log);
+        m_writer = std::make_unique<Writer>(*m_store, m_book, m_stateMutex, m_config.voteIntervalMs);
+        if (m_store->shared()) {
+            m_reader = openStore(m_config.dbPath, m_config.fullSync, m_config.busyTimeoutMs);
+            m_listener = std::make_unique<PgStore>(m_config.dbPath);
+            m_listener->listenForPolls();
+        }
+        m_polls = std::make_unique<Polls>(m_stateMutex, m_book, *m_writer, m_log, m_reader.get());
         m_scripts = std::make_unique<LecturerScripts>(*m_polls, m_accounts, m_loginQueue);
         m_audience =
             std::make_unique<AudienceApi>(*m_polls, m_accounts, *m_tokens, m_config.voteIntervalMs,
                                           [this](const std::string &id) { return audienceLink(id); });
         m_writer->start();
+        if (m_listener) {
+            m_listening = true;
+            m_listenerThread = std::thread([this] { listen(); });
+        }
         m_loginQueue.setHousekeeping([this] { m_accountSync->check(); }, kAccountCheckInterval);
         m_loginQueue.start();
         m_guard.start();
@@ -150,6 +162,9 @@ void PollServer::stop()
     if (m_frontDoor)
         m_frontDoor->stop();
     m_loginQueue.stop();
+    m_listening = false;
+    if (m_listenerThread.joinable())
+        m_listenerThread.join();
     if (m_writer)
         m_writer->stop();
     for (auto &loop : m_loops)
@@ -163,8 +178,32 @@ void PollServer::stop()
     m_accounts.useDirectory(nullptr, {});
     m_accountSync.reset();
     m_directory.reset();
+    m_listener.reset();
+    m_reader.reset();
     m_store.reset();
     m_port = 0;
+}
+
+void PollServer::listen()
+{
+    // A poll opened or closed through another server is read again through the writer, in the
+    // order of this server's own changes; after a lost connection every poll is.
+    while (m_listening) {
+        std::vector<std::string> users = m_listener->waitForPolls(200);
+        std::lock_guard l(m_stateMutex);
+        if (std::find(users.begin(), users.end(), "*") != users.end())
+            users = m_book.users();
+        std::sort(users.begin(), users.end());
+        users.erase(std::unique(users.begin(), users.end()), users.end());
+        for (const auto &user : users) {
+            if (!m_book.hasUser(user))
+                continue;
+            Change c;
+            c.kind = Change::Kind::Refresh;
+            c.user = user;
+            m_writer->submit(std::move(c), [](Writer::Outcome) {});
+        }
+    }
 }
 
 void PollServer::reloadAccounts()

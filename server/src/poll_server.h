@@ -5,10 +5,12 @@
 // connection guard keeps floods from one address from locking others out.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "server/src/account_sync.h"
@@ -24,6 +26,7 @@
 #include "server/src/http_loop.h"
 #include "server/src/lecturer_scripts.h"
 #include "server/src/login_queue.h"
+#include "server/src/pg_store.h"
 #include "server/src/poll_book.h"
 #include "server/src/polls.h"
 #include "server/src/router.h"
@@ -60,9 +63,17 @@ public:
 private:
     // Every path the server answers, with its methods and handler.
     std::vector<Route> routes();
+    // The listener's thread.
+    void listen();
 
     ServerConfig m_config;
     std::unique_ptr<Store> m_store;
+    // With a shared database: a connection for reading the counts, and one that hears of polls
+    // opened and closed through other servers, with its thread.
+    std::unique_ptr<Store> m_reader;
+    std::unique_ptr<PgStore> m_listener;
+    std::thread m_listenerThread;
+    std::atomic<bool> m_listening{false};
     std::unique_ptr<DeviceTokens> m_tokens;
     // The HTTP threads, each with a libmicrohttpd daemon of its own; the front door hands every
     // connection to one of them.

@@ -1,5 +1,8 @@
 #include "server/src/polls.h"
 
+#include <chrono>
+#include <cstdio>
+
 namespace kv::server {
 
 namespace {
@@ -11,7 +14,73 @@ const Reply &voteNotStored()
     return r;
 }
 
+// The database could not be reached: the page says that the vote was not stored.
+const Reply &voteUnavailable()
+{
+    static const Reply r = apiError(503, "unstored",
+                                    "Die Stimme wurde nicht gespeichert: Der Server erreicht seine Datenbank "
+                                    "gerade nicht. Bitte versuchen Sie es gleich erneut.");
+    return r;
+}
+
+int64_t nowMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
 } // namespace
+
+Reply voteClosed()
+{
+    return apiError(409, "closed", "Zurzeit ist keine Abstimmung geöffnet.");
+}
+
+Reply voteAlready()
+{
+    return apiError(409, "already", "Von diesem Gerät wurde in dieser Abstimmung bereits abgestimmt.");
+}
+
+Reply voteWait(int64_t waitMs)
+{
+    const int64_t s = (waitMs + 999) / 1000;
+    return apiError(429, "wait",
+                    "Bitte warten Sie noch " + std::to_string(s) + (s == 1 ? " Sekunde" : " Sekunden")
+                        + " bis zur nächsten Stimme.",
+                    s);
+}
+
+std::optional<std::array<int64_t, kMaxAnswers>> Polls::counts(const std::string &user) const
+{
+    std::optional<std::array<int64_t, kMaxAnswers>> counts;
+    {
+        std::lock_guard l(m_mutex);
+        counts = m_book.counts(user);
+    }
+    if (!counts || !m_shared)
+        return counts;
+    try {
+        std::lock_guard l(m_sharedMutex);
+        const auto stored = m_shared->poll(user);
+        return stored ? stored->counts : std::array<int64_t, kMaxAnswers>{};
+    } catch (const StoreError &e) {
+        // The database does not answer: the counts this server knows are the best there are.
+        std::fprintf(stderr, "kelvora-server: reading the counts failed: %s\n", e.what());
+        return counts;
+    }
+}
+
+void Polls::refresh(RequestContext &ctx, const std::string &user, std::function<void()> then) const
+{
+    ctx.suspend();
+    Change c;
+    c.kind = Change::Kind::Refresh;
+    c.user = user;
+    if (!m_writer.submit(std::move(c), [then = std::move(then)](Writer::Outcome) { then(); })) {
+        ctx.reply = shuttingDown(ctx);
+        ctx.resume();
+    }
+}
 
 void Polls::store(RequestContext &ctx, bool suspended, Change change, Reply committed) const
 {
@@ -27,14 +96,41 @@ void Polls::store(RequestContext &ctx, bool suspended, Change change, Reply comm
                  + (change.code.empty() ? "" : ", session code");
     else if (change.kind == Change::Kind::Close)
         logged = "poll of " + loggedId(change.user) + " closed";
-    auto done = [&ctx, vote, committed = std::move(committed), logged = std::move(logged),
-                 &log = m_log](Writer::Outcome outcome) mutable {
-        if (outcome == Writer::Outcome::Committed) {
+    auto done = [&ctx, vote, committed = std::move(committed), logged = std::move(logged), &log = m_log,
+                 user = change.user, device = change.device, &book = m_book,
+                 &mutex = m_mutex](Writer::Outcome outcome) mutable {
+        switch (outcome) {
+        case Writer::Outcome::Committed:
             ctx.reply = std::move(committed);
             if (!logged.empty())
                 log.line(logged);
-        } else // not stored, in its own failed transaction or behind an opening that failed
+            break;
+        case Writer::Outcome::RefusedClosed:
+            ctx.reply = voteClosed();
+            break;
+        case Writer::Outcome::RefusedAlready:
+            ctx.reply = voteAlready();
+            break;
+        case Writer::Outcome::RefusedWait: {
+            // The book holds the device's record as the database has it by now.
+            int64_t waitMs = 1000;
+            {
+                std::lock_guard l(mutex);
+                if (const auto v = book.view(user, device, nowMs()); v && v->waitMs > 0)
+                    waitMs = v->waitMs;
+            }
+            ctx.reply = voteWait(waitMs);
+            break;
+        }
+        case Writer::Outcome::Unavailable:
+            ctx.reply = vote ? voteUnavailable() : textReply("Storage error", 503);
+            break;
+        case Writer::Outcome::Failed:
+        case Writer::Outcome::Dropped:
+            // not stored, in its own failed transaction or behind an opening that failed
             ctx.reply = vote ? voteNotStored() : textReply("Storage error", 500);
+            break;
+        }
         ctx.resume();
     };
     if (!m_writer.submit(std::move(change), std::move(done))) {

@@ -2,7 +2,10 @@
 // that stores every change the book accepts before the change is answered.
 #pragma once
 
+#include <array>
+#include <functional>
 #include <mutex>
+#include <optional>
 
 #include "server/src/event_log.h"
 #include "server/src/http_request.h"
@@ -11,12 +14,27 @@
 
 namespace kv::server {
 
+// The answers to a vote the rules refuse, the same from the poll book and from a shared database.
+Reply voteClosed();
+Reply voteAlready();
+Reply voteWait(int64_t waitMs);
+
 class Polls {
 public:
     // `mutex` guards `book`; it is taken before the writer's queue.
-    Polls(std::mutex &mutex, PollBook &book, Writer &writer, EventLog &log)
-        : m_mutex(mutex), m_book(book), m_writer(writer), m_log(log)
+    // `shared`: a database that other servers share, read through a connection of its own for
+    // the counts (its votes come from every server).
+    Polls(std::mutex &mutex, PollBook &book, Writer &writer, EventLog &log, Store *shared = nullptr)
+        : m_mutex(mutex), m_book(book), m_writer(writer), m_log(log), m_shared(shared)
     {}
+
+    bool shared() const { return m_shared != nullptr; }
+    // The counts of an account's poll, as every server reports them: from a shared database, else
+    // the book's committed ones. Nothing for an unknown account. Without mutex() held.
+    std::optional<std::array<int64_t, kMaxAnswers>> counts(const std::string &user) const;
+    // Reads the account's poll from the shared database again, in the order of the changes
+    // queued (suspending the request), then runs `then` on the writer's thread without locks.
+    void refresh(RequestContext &ctx, const std::string &user, std::function<void()> then) const;
 
     EventLog &log() const { return m_log; }
 
@@ -34,6 +52,8 @@ private:
     PollBook &m_book;
     Writer &m_writer;
     EventLog &m_log;
+    Store *m_shared;
+    mutable std::mutex m_sharedMutex; // one reading at a time on the shared connection
 };
 
 } // namespace kv::server

@@ -3,12 +3,18 @@
 #include <algorithm>
 #include <cstdio>
 #include <optional>
+#include <tuple>
 #include <utility>
 
 namespace kv::server {
 
-Writer::Writer(Store &store, PollBook &book, std::mutex &bookMutex)
-    : m_store(store), m_book(book), m_bookMutex(bookMutex)
+namespace {
+// How often a batch that lost a race with another server's transaction is tried.
+constexpr int kAttempts = 5;
+} // namespace
+
+Writer::Writer(Store &store, PollBook &book, std::mutex &bookMutex, int64_t voteIntervalMs)
+    : m_store(store), m_book(book), m_bookMutex(bookMutex), m_voteIntervalMs(voteIntervalMs)
 {}
 
 Writer::~Writer()
@@ -44,14 +50,14 @@ size_t Writer::waiting()
     return m_queue.size();
 }
 
-Writer::Outcome Writer::storeChange(const Change &c)
+Writer::Outcome Writer::storeChange(Change &c)
 {
     switch (c.kind) {
     case Change::Kind::Open:
         // An account removed from the database while its opening waited has no poll to open.
         if (!m_store.hasUser(c.user))
             return Outcome::Dropped;
-        m_store.openPoll(c.user, c.pollId, c.layout, c.code, c.oneVote);
+        c.pollId = m_store.openPoll(c.user, c.pollId, c.layout, c.code, c.oneVote);
         break;
     case Change::Kind::Close:
         m_store.closePoll(c.user);
@@ -60,12 +66,24 @@ Writer::Outcome Writer::storeChange(const Change &c)
         // The book accepted the vote for the open poll. Where the database says otherwise, either
         // the account was removed meanwhile, or the database was changed behind the server's
         // back (its poll closed by another program): the vote is not stored.
-        if (!m_store.addVote(c.user, c.pollId, c.answer, c.device, c.nowMs)) {
+        // A shared database is the judge of votes: what it refuses is answered as refused.
+        switch (m_store.addVote(c.user, c.pollId, c.answer, c.device, c.nowMs, m_voteIntervalMs)) {
+        case VoteStored::Stored:
+            break;
+        case VoteStored::NotOpen:
             if (!m_store.hasUser(c.user))
                 return Outcome::Dropped;
+            if (m_store.shared())
+                return Outcome::RefusedClosed;
             throw StoreError("the poll of a vote is not open in the database");
+        case VoteStored::Already:
+            return Outcome::RefusedAlready;
+        case VoteStored::TooSoon:
+            return Outcome::RefusedWait;
         }
         break;
+    case Change::Kind::Refresh:
+        break; // read after the batch
     }
     return Outcome::Committed;
 }
@@ -78,12 +96,33 @@ struct TransactionError : StoreError {
 };
 } // namespace
 
-std::optional<std::vector<Writer::Outcome>> Writer::store(const std::deque<Job> &batch)
+std::optional<std::vector<Writer::Outcome>> Writer::store(std::deque<Job> &batch)
+{
+    m_unavailable = false;
+    for (int attempt = 1;; ++attempt) {
+        try {
+            return storeOnce(batch);
+        } catch (const StoreConflict &e) {
+            m_store.rollback();
+            if (attempt == kAttempts) {
+                std::fprintf(stderr, "kelvora-server: storing %zu change(s) failed: %s\n", batch.size(),
+                             e.what());
+                return std::nullopt;
+            }
+        }
+    }
+}
+
+std::optional<std::vector<Writer::Outcome>> Writer::storeOnce(std::deque<Job> &batch)
 {
     std::vector<Outcome> outcomes(batch.size(), Outcome::Committed);
     const auto wholeBatch = [&](auto &&each) {
         try {
             m_store.begin();
+        } catch (const StoreConflict &) {
+            throw;
+        } catch (const StoreUnavailable &) {
+            throw;
         } catch (const std::exception &e) {
             throw TransactionError(e.what());
         }
@@ -91,6 +130,10 @@ std::optional<std::vector<Writer::Outcome>> Writer::store(const std::deque<Job> 
             each(i);
         try {
             m_store.commit();
+        } catch (const StoreConflict &) {
+            throw;
+        } catch (const StoreUnavailable &) {
+            throw;
         } catch (const std::exception &e) {
             throw TransactionError(e.what());
         }
@@ -104,6 +147,11 @@ std::optional<std::vector<Writer::Outcome>> Writer::store(const std::deque<Job> 
         // Usually every change is stored: no savepoints on this path.
         wholeBatch([&](size_t i) { outcomes[i] = storeChange(batch[i].change); });
         return outcomes;
+    } catch (const StoreConflict &) {
+        throw;
+    } catch (const StoreUnavailable &e) {
+        m_unavailable = true;
+        return allFailed(e);
     } catch (const TransactionError &e) {
         return allFailed(e);
     } catch (const std::exception &) {
@@ -113,11 +161,15 @@ std::optional<std::vector<Writer::Outcome>> Writer::store(const std::deque<Job> 
     // fails is left out alone and the others are stored.
     try {
         wholeBatch([&](size_t i) {
-            const Change &c = batch[i].change;
+            Change &c = batch[i].change;
             m_store.savepoint();
             try {
                 outcomes[i] = storeChange(c);
                 m_store.releaseSavepoint();
+            } catch (const StoreConflict &) {
+                throw;
+            } catch (const StoreUnavailable &) {
+                throw;
             } catch (const std::exception &e) {
                 m_store.rollbackToSavepoint();
                 outcomes[i] = Outcome::Failed;
@@ -126,6 +178,11 @@ std::optional<std::vector<Writer::Outcome>> Writer::store(const std::deque<Job> 
             }
         });
         return outcomes;
+    } catch (const StoreConflict &) {
+        throw;
+    } catch (const StoreUnavailable &e) {
+        m_unavailable = true;
+        return allFailed(e);
     } catch (const std::exception &e) {
         return allFailed(e);
     }
@@ -161,17 +218,44 @@ void Writer::loop()
                 return;
             batch.swap(m_queue);
         }
+        // The numbers the book gave new polls, to find those the database numbered otherwise.
+        std::vector<int64_t> asked;
+        for (const Job &j : batch)
+            asked.push_back(j.change.pollId);
         const std::optional<std::vector<Outcome>> stored = store(batch);
-        const std::vector<Outcome> outcomes =
-            stored.value_or(std::vector<Outcome>(batch.size(), Outcome::Failed));
-        const bool all =
+        const std::vector<Outcome> outcomes = stored.value_or(
+            std::vector<Outcome>(batch.size(), m_unavailable ? Outcome::Unavailable : Outcome::Failed));
+        bool all =
             std::all_of(outcomes.begin(), outcomes.end(), [](Outcome o) { return o == Outcome::Committed; });
+        // Polls to read again: those refreshes asked for, and in a shared database those of refused
+        // votes and of openings the database numbered otherwise.
+        std::vector<size_t> reread;
+        for (size_t i = 0; i < batch.size() && stored; ++i) {
+            const Change &c = batch[i].change;
+            const bool renumbered = c.kind == Change::Kind::Open && c.pollId != asked[i];
+            if (c.kind == Change::Kind::Refresh || renumbered
+                || (outcomes[i] != Outcome::Committed && m_store.shared())) {
+                reread.push_back(i);
+                all = false;
+            }
+        }
+        std::vector<std::tuple<std::string, std::optional<PollRecord>, std::optional<DeviceRecord>>> fresh;
+        for (const size_t i : reread) {
+            const Change &c = batch[i].change;
+            try {
+                fresh.emplace_back(c.user, m_store.poll(c.user),
+                                   c.kind == Change::Kind::Vote ? m_store.device(c.user, c.device)
+                                                                : std::optional<DeviceRecord>());
+            } catch (const std::exception &) {
+                // Not readable: the book keeps what it holds.
+            }
+        }
         // What the database now holds of the polls whose changes were left out (failed on their
         // own, or their account removed).
         std::vector<std::pair<std::string, std::optional<PollRecord>>> polls;
         for (size_t i = 0; i < batch.size() && stored; ++i) {
             const std::string &user = batch[i].change.user;
-            if (outcomes[i] == Outcome::Committed
+            if (outcomes[i] == Outcome::Committed || m_store.shared()
                 || std::any_of(polls.begin(), polls.end(), [&](const auto &p) { return p.first == user; }))
                 continue;
             try {
@@ -192,6 +276,8 @@ void Writer::loop()
             if (!all) {
                 for (const auto &[user, poll] : polls)
                     m_book.storedPoll(user, poll);
+                for (const auto &[user, poll, device] : fresh)
+                    m_book.refresh(user, poll, device);
                 // New changes are accepted only under the book's mutex, so the queue cannot grow
                 // while the book replays it.
                 std::lock_guard queue(m_queueMutex);

@@ -23,15 +23,23 @@ namespace kv::server {
 class Writer {
 public:
     enum class Outcome {
-        Committed, // stored
-        Failed,    // it failed, or its transaction did: not stored
-        Dropped,   // not stored because a change it built on was not (a vote in a poll whose opening
-                   // failed), or because its account was removed from the database meanwhile
+        Committed,   // stored
+        Failed,      // it failed, or its transaction did: not stored
+        Dropped,     // not stored because a change it built on was not (a vote in a poll whose opening
+                     // failed), or because its account was removed from the database meanwhile
+        Unavailable, // not stored: the database could not be reached
+        // A shared database refused a vote the book took: the poll is not open there (closed or
+        // opened anew through another server), the device has used its one vote, or its vote
+        // interval is not over. The book holds what the database does by the time `done` runs.
+        RefusedClosed,
+        RefusedAlready,
+        RefusedWait,
     };
     using Done = std::function<void(Outcome)>;
 
     // `bookMutex` guards `book`; the writer takes it to report commits and failures.
-    Writer(Store &store, PollBook &book, std::mutex &bookMutex);
+    // `voteIntervalMs` is checked by a shared database (see Store::addVote).
+    Writer(Store &store, PollBook &book, std::mutex &bookMutex, int64_t voteIntervalMs = 0);
     ~Writer();
     Writer(const Writer &) = delete;
     Writer &operator=(const Writer &) = delete;
@@ -57,9 +65,12 @@ private:
     // Stores a batch in one transaction; the outcome of each change. A change that fails on its
     // own is left out alone (Failed), as are those of an account removed meanwhile (Dropped).
     // Nothing when the transaction itself failed.
-    std::optional<std::vector<Outcome>> store(const std::deque<Job> &batch);
+    // A transaction that lost a race with another server's is tried again.
+    std::optional<std::vector<Outcome>> store(std::deque<Job> &batch);
+    std::optional<std::vector<Outcome>> storeOnce(std::deque<Job> &batch);
     // Stores one change; Dropped when its account was removed meanwhile, throws when it fails.
-    Outcome storeChange(const Change &change);
+    // An opening gets the number the database gave its poll.
+    Outcome storeChange(Change &change);
     // Makes the book's current state the committed one with the queued changes replayed on top,
     // and takes the changes that no longer hold out of the queue. Both mutexes held.
     std::vector<Done> replayQueue();
@@ -67,6 +78,8 @@ private:
     Store &m_store;
     PollBook &m_book;
     std::mutex &m_bookMutex;
+    int64_t m_voteIntervalMs;
+    bool m_unavailable = false; // the last batch failed because the database could not be reached
 
     std::mutex m_queueMutex; // taken after m_bookMutex
     std::condition_variable m_wake;

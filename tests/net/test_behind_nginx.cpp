@@ -38,7 +38,7 @@ protected:
         ASSERT_TRUE(nginx.error().empty()) << nginx.error();
         {
             // Accounts hashed as the server hashes them, so a password check costs what it costs.
-            kv::server::Store store(m_dbPath, true);
+            kv::server::SqliteStore store(m_dbPath, true);
             store.putUser("lehrer", kv::server::hashPassword("geheim", kv::server::HashCost::Interactive));
             store.putUser("zweite", kv::server::hashPassword("anderes", kv::server::HashCost::Interactive));
         }

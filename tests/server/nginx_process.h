@@ -66,13 +66,20 @@ public:
     // error() telling why, when it does not answer within 10 s.
     bool start(const std::string &siteFile, uint16_t upstreamPort)
     {
+        return start(siteFile, std::vector<std::pair<std::string, uint16_t>>{{"127.0.0.1", upstreamPort}});
+    }
+
+    // The same with an upstream of several servers (address, port), each on a line of its own with
+    // the parameters the site gives its one server.
+    bool start(const std::string &siteFile, const std::vector<std::pair<std::string, uint16_t>> &upstream)
+    {
         if (!m_error.empty())
             return false;
         const std::string nginx = program();
         if (nginx.empty())
             return fail("nginx is not installed (scripts/deps.sh test installs nginx-light)");
         std::string site;
-        if (!adaptSite(siteFile, upstreamPort, site))
+        if (!adaptSite(siteFile, upstream, site))
             return false;
         writeFile(m_dir + "/site.conf", site);
         std::string conf = "pid " + m_dir + "/nginx.pid;\nerror_log " + m_dir + "/error.log notice;\n";
@@ -169,14 +176,25 @@ private:
 
     // The shipped site with this run's ports, addresses and certificate; each line it changes must
     // be there.
-    bool adaptSite(const std::string &siteFile, uint16_t upstreamPort, std::string &site)
+    bool adaptSite(const std::string &siteFile, const std::vector<std::pair<std::string, uint16_t>> &upstream,
+                   std::string &site)
     {
         site = readFile(siteFile);
         if (site.empty())
             return fail("cannot read " + siteFile);
+        const std::string server = "server 127.0.0.1:8090";
+        const size_t line = site.find(server);
+        if (line == std::string::npos)
+            return fail("the site " + siteFile + " has no \"" + server + "\"");
+        const size_t lineStart = site.rfind('\n', line) + 1, lineEnd = site.find('\n', line);
+        const std::string indent = site.substr(lineStart, line - lineStart);
+        const std::string parameters = site.substr(line + server.size(), lineEnd - line - server.size());
+        std::string servers;
+        for (const auto &[address, port] : upstream)
+            servers += indent + "server " + address + ":" + std::to_string(port) + parameters + "\n";
+        site.replace(lineStart, lineEnd + 1 - lineStart, servers);
         const std::string here = kAddress;
         const std::pair<std::string, std::string> changes[] = {
-            {"server 127.0.0.1:8090;", "server 127.0.0.1:" + std::to_string(upstreamPort) + ";"},
             {"listen 443 ssl http2;", "listen " + here + ":" + std::to_string(m_httpsPort) + " ssl http2;"},
             {"listen [::]:443 ssl http2;", ""},
             {"listen 80;", "listen " + here + ":" + std::to_string(m_httpPort) + ";"},

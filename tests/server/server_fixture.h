@@ -12,7 +12,7 @@
 #include "server/src/device_tokens.h"
 #include "server/src/passwords.h"
 #include "server/src/poll_server.h"
-#include "server/src/store.h"
+#include "server/src/sqlite_store.h"
 #include "tests/server/http_client.h"
 
 namespace kv::test {
@@ -27,7 +27,7 @@ inline const std::string &testDeviceKey()
 // Puts the test key into a database, as the server would have put a key of its own.
 inline void useTestDeviceKey(const std::string &dbPath)
 {
-    server::Store store(dbPath, true);
+    server::SqliteStore store(dbPath, true);
     store.putSetting("device_key", testDeviceKey());
 }
 
@@ -96,7 +96,7 @@ protected:
     // the next login.
     void addUser(const std::string &id, const std::string &password)
     {
-        server::Store store(m_dbPath, true);
+        server::SqliteStore store(m_dbPath, true);
         store.putUser(id, server::hashPassword(password, server::HashCost::Minimal));
     }
 
@@ -120,7 +120,7 @@ protected:
 
     void removeUser(const std::string &id)
     {
-        server::Store store(m_dbPath, true);
+        server::SqliteStore store(m_dbPath, true);
         EXPECT_TRUE(store.removeUser(id)) << id;
     }
 

@@ -153,7 +153,7 @@ TEST_F(Attacks, APasswordFloodWaitsBehindItself)
 {
     // A real password hash, so that every check that is not remembered costs what it costs.
     {
-        kv::server::Store store(m_dbPath, true);
+        kv::server::SqliteStore store(m_dbPath, true);
         store.putUser("prof", kv::server::hashPassword("richtig", kv::server::HashCost::Interactive));
     }
     startServer();

@@ -105,7 +105,7 @@ TEST_F(Devices, TheKeyIsKeptInTheDatabase)
     // A database without a key gets one at the first start; tokens stay valid across restarts.
     stopServer();
     {
-        kv::server::Store store(m_dbPath, true);
+        kv::server::SqliteStore store(m_dbPath, true);
         store.putSetting("device_key", "");
     }
     startServer();
@@ -119,7 +119,7 @@ TEST_F(Devices, TheKeyIsKeptInTheDatabase)
     stopServer();
     std::string key;
     {
-        kv::server::Store store(m_dbPath, true);
+        kv::server::SqliteStore store(m_dbPath, true);
         key = store.setting("device_key");
     }
     EXPECT_EQ(key.size(), DeviceTokens::kKeyBytes);

@@ -228,7 +228,7 @@ TEST_F(Ldap, ADirectoryPasswordLogsInAndAWrongOneDoesNot)
     EXPECT_EQ(phone.postJson("/api/vote", voteJson("B", "", "LENA")).status, 200);
     EXPECT_EQ(counts("lena"), "0-1-0-0-0-");
     {
-        kv::server::Store store(m_dbPath, true);
+        kv::server::SqliteStore store(m_dbPath, true);
         bool found = false;
         for (const auto &u : store.users())
             if (u.id == "lena") {

@@ -278,7 +278,7 @@ TEST_F(Voting, RestartDuringAnOpenPollLosesNothing)
 
     stopServer();
     { // What was answered as counted is in the database.
-        kv::server::Store store(m_dbPath, true);
+        kv::server::SqliteStore store(m_dbPath, true);
         const auto polls = store.polls();
         ASSERT_EQ(polls.size(), 1u);
         EXPECT_TRUE(polls[0].open);
@@ -333,7 +333,7 @@ TEST_F(Voting, DevicesOfAnEarlierDatabaseStayAndNewOnesKeepTheirAnswer)
     EXPECT_EQ(vote(deviceCookie(1), "A"), 409);
     EXPECT_EQ(vote(deviceCookie(2), "C"), 200);
     stopServer();
-    kv::server::Store store(m_dbPath, true);
+    kv::server::SqliteStore store(m_dbPath, true);
     std::vector<int> answers;
     for (const auto &d : store.currentDevices())
         answers.push_back(d.answer);
