@@ -21,8 +21,9 @@ Options:
   --public-url URL       base of the audience's link when the server sits behind a
                          reverse proxy or has a public name, e.g. https://polls.example.org/
                          (default: http://<LAN address>:<port>/)
-  --db FILE              SQLite database (default kelvora-server.db; the server
-                         creates it when missing)
+  --db FILE|URI          SQLite database (default kelvora-server.db; the server
+                         creates it when missing), or a postgresql:// URI of a
+                         database several servers share (password from ~/.pgpass)
   --demo-password PW     password of the demo account (created on first start)
   --vote-interval-ms N   wait between two votes of one device, polls without
                          one-vote-per-device (default 10000)
