@@ -365,6 +365,9 @@ void PgStore::begin()
     m_inTransaction = true;
 }
 
+// A connection lost while COMMIT is on its way leaves it unknown whether the database took the
+// batch: it is answered as not stored. Should it have been taken, nothing is counted twice: a
+// second vote of such a device is refused (one vote per device) or waits its interval.
 void PgStore::commit()
 {
     m_inTransaction = false;
