@@ -30,15 +30,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-freePort() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
-waitFor() { # port
-  for _ in $(seq 200); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
-    sleep 0.05
-  done
-  echo "nothing answers on port $1" >&2
-  exit 1
-}
+source "$(dirname "${BASH_SOURCE[0]}")/load_runs.sh"
 
 serverPort=$(freePort)
 # The real server as it runs in a lecture hall (FULL durability, two threads), except that a device
@@ -52,23 +44,6 @@ barePid=$!
 waitFor "$serverPort"
 waitFor "$barePort"
 
-# One load run; prints "votes_per_s p99_ms lost_ok".
-load() { # port rate
-  local out
-  out=$("$bin/kelvora-server-load" --port "$1" --id demo --password bench-pw --voters "$voters" \
-        --rate "$2" --seconds "$seconds" 2>&1) || true
-  local vps p99 ok errors
-  vps=$(sed -n 's/^throughput: \([0-9]*\) counted.*/\1/p' <<<"$out")
-  p99=$(sed -n 's/.*p99 \([0-9.]*\) ms.*/\1/p' <<<"$out")
-  errors=$(sed -n 's/.*errors \([0-9]*\) in.*/\1/p' <<<"$out")
-  grep -q "OK, none lost" <<<"$out" && [[ "${errors:-1}" == 0 ]] && ok=1 || ok=0
-  if [[ $ok != 1 ]]; then # what went wrong, for the record
-    grep -E "^(votes|server counts|gave up)|connect" <<<"$out" | sed "s/^/          port $1, $2 votes\/s: /" >&2
-  fi
-  [[ -n "$vps" && -n "$p99" ]] || { echo "load run failed:" >&2; echo "$out" >&2; echo "0 0 0"; return; }
-  echo "$vps $p99 $ok"
-}
-median() { sort -g | awk '{a[NR]=$1} END {if (NR%2) print a[(NR+1)/2]; else print (a[NR/2]+a[NR/2+1])/2}'; }
 
 echo "votes per second with $voters voters, $runs alternating runs of ${seconds} s per server and load, medians"
 for mode in saturated nominal; do
