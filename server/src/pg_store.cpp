@@ -5,6 +5,8 @@
 #include <libpq-fe.h>
 #include <poll.h>
 #include <thread>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 namespace kv::server {
@@ -447,6 +449,119 @@ VoteStored PgStore::addVote(const std::string &user, int64_t pollId, int answer,
     if (r.number(0, 1) == 0)
         return r.flag(0, 2) ? VoteStored::Already : VoteStored::TooSoon;
     return VoteStored::Stored;
+}
+
+namespace {
+// The votes of a batch, at most one of each device, decided in one statement by the same rules
+// as addVote's: under the locks of their polls' rows, a vote counts when its poll is the open
+// one and the device's record may be taken over; the counts move by what was taken. Returns the
+// open polls voted in ('p', user, poll, one vote) and the votes stored ('s', user, device).
+constexpr const char *kAddVotes =
+    "WITH v AS (SELECT * FROM unnest($1::text[], $2::bigint[], $3::text[], $4::bigint[], $5::int[])"
+    "  AS v(user_id, poll_id, device, now_ms, answer)),"
+    " p AS (SELECT user_id, poll_id, one_vote FROM polls"
+    "  WHERE open AND (user_id, poll_id) IN (SELECT user_id, poll_id FROM v) ORDER BY user_id FOR UPDATE),"
+    " d AS (INSERT INTO devices AS o (user_id, device, poll_id, last_vote_ms, answer, votes)"
+    "  SELECT v.user_id, v.device, v.poll_id, v.now_ms, v.answer, 1 FROM v JOIN p USING (user_id, poll_id)"
+    "  ON CONFLICT (user_id, device) DO UPDATE SET"
+    "  votes = CASE WHEN o.poll_id = excluded.poll_id THEN o.votes + 1 ELSE 1 END,"
+    "  poll_id = excluded.poll_id, last_vote_ms = excluded.last_vote_ms, answer = excluded.answer"
+    "  WHERE o.poll_id <> excluded.poll_id OR (o.last_vote_ms + $6 <= excluded.last_vote_ms"
+    "   AND NOT EXISTS (SELECT 1 FROM polls WHERE user_id = excluded.user_id AND one_vote))"
+    "  RETURNING o.user_id, o.device, o.answer),"
+    " s AS (SELECT user_id, count(*) FILTER (WHERE answer = 0) AS n0, count(*) FILTER (WHERE answer = 1) AS "
+    "n1,"
+    "  count(*) FILTER (WHERE answer = 2) AS n2, count(*) FILTER (WHERE answer = 3) AS n3,"
+    "  count(*) FILTER (WHERE answer = 4) AS n4 FROM d GROUP BY user_id),"
+    " c AS (UPDATE polls SET c0 = c0 + s.n0, c1 = c1 + s.n1, c2 = c2 + s.n2, c3 = c3 + s.n3, c4 = c4 + s.n4"
+    "  FROM s WHERE polls.user_id = s.user_id)"
+    " SELECT 'p', user_id, poll_id::text, one_vote::text FROM p"
+    " UNION ALL SELECT 's', user_id, device, '' FROM d";
+
+// Appends an element to a PostgreSQL array literal begun with "{".
+void appendElement(std::string &array, const std::string &text)
+{
+    if (array.size() > 1)
+        array += ',';
+    array += '"';
+    for (const char ch : text) {
+        if (ch == '"' || ch == '\\')
+            array += '\\';
+        array += ch;
+    }
+    array += '"';
+}
+
+std::string key(const std::string &a, const std::string &b)
+{
+    std::string k = a;
+    k += '\0';
+    k += b;
+    return k;
+}
+} // namespace
+
+std::vector<VoteStored> PgStore::addVotes(const std::vector<VoteRequest> &votes, int64_t voteIntervalMs)
+{
+    // One statement changes a device's record at most once: a device's second vote in the batch
+    // goes into a second statement after the first, its third into a third, and so on.
+    std::vector<std::vector<const VoteRequest *>> rounds;
+    std::vector<std::pair<size_t, size_t>> place; // round and position of each vote
+    std::unordered_map<std::string, size_t> seen;
+    place.reserve(votes.size());
+    for (const VoteRequest &v : votes) {
+        if (v.answer < 0 || v.answer >= kMaxAnswers)
+            throw StoreError("answer out of range");
+        const size_t round = seen[key(v.user, v.device)]++;
+        if (round == rounds.size())
+            rounds.emplace_back();
+        place.emplace_back(round, rounds[round].size());
+        rounds[round].push_back(&v);
+    }
+    std::vector<std::vector<VoteStored>> outcomes;
+    for (const auto &round : rounds)
+        outcomes.push_back(addDistinctVotes(round, voteIntervalMs));
+    std::vector<VoteStored> out;
+    out.reserve(votes.size());
+    for (const auto &[round, at] : place)
+        out.push_back(outcomes[round][at]);
+    return out;
+}
+
+std::vector<VoteStored> PgStore::addDistinctVotes(const std::vector<const VoteRequest *> &votes,
+                                                  int64_t voteIntervalMs)
+{
+    std::string users = "{", polls = "{", devices = "{", times = "{", answers = "{";
+    for (const VoteRequest *v : votes) {
+        appendElement(users, v->user);
+        appendElement(polls, std::to_string(v->pollId));
+        appendElement(devices, v->device);
+        appendElement(times, std::to_string(v->nowMs));
+        appendElement(answers, std::to_string(v->answer));
+    }
+    for (std::string *a : {&users, &polls, &devices, &times, &answers})
+        *a += '}';
+    const Result r = run(kAddVotes, {users, polls, devices, times, answers, std::to_string(voteIntervalMs)});
+    std::unordered_map<std::string, bool> open; // user and poll: whether it takes one vote per device
+    std::unordered_set<std::string> stored;     // user and device
+    for (int i = 0; i < r.rows(); ++i) {
+        if (r.text(i, 0) == "p")
+            open.emplace(key(r.text(i, 1), r.text(i, 2)), r.flag(i, 3));
+        else
+            stored.insert(key(r.text(i, 1), r.text(i, 2)));
+    }
+    std::vector<VoteStored> out;
+    out.reserve(votes.size());
+    for (const VoteRequest *v : votes) {
+        const auto poll = open.find(key(v->user, std::to_string(v->pollId)));
+        if (poll == open.end())
+            out.push_back(VoteStored::NotOpen);
+        else if (stored.count(key(v->user, v->device)))
+            out.push_back(VoteStored::Stored);
+        else
+            out.push_back(poll->second ? VoteStored::Already : VoteStored::TooSoon);
+    }
+    return out;
 }
 
 void PgStore::listenForPolls()

@@ -52,6 +52,7 @@ public:
     void closePoll(const std::string &user) override;
     VoteStored addVote(const std::string &user, int64_t pollId, int answer, const std::string &device,
                        int64_t nowMs, int64_t voteIntervalMs = 0) override;
+    std::vector<VoteStored> addVotes(const std::vector<VoteRequest> &votes, int64_t voteIntervalMs) override;
 
     // Poll changes of every server: after listenForPolls(), waitForPolls() returns the accounts
     // whose poll was opened or closed (possibly none, after `timeoutMs`). The connection is
@@ -65,6 +66,9 @@ private:
     void connect();
     void ensureConnected();
     void makeSchema(bool create);
+    // One statement for votes of distinct devices: their outcomes, in order.
+    std::vector<VoteStored> addDistinctVotes(const std::vector<const VoteRequest *> &votes,
+                                             int64_t voteIntervalMs);
     [[noreturn]] void fail(const char *what, pg_result *res);
 
     std::string m_uri;

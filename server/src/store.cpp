@@ -13,6 +13,15 @@ bool isPostgresUri(const std::string &db)
     return db.rfind("postgresql://", 0) == 0 || db.rfind("postgres://", 0) == 0;
 }
 
+std::vector<VoteStored> Store::addVotes(const std::vector<VoteRequest> &votes, int64_t voteIntervalMs)
+{
+    std::vector<VoteStored> out;
+    out.reserve(votes.size());
+    for (const VoteRequest &v : votes)
+        out.push_back(addVote(v.user, v.pollId, v.answer, v.device, v.nowMs, voteIntervalMs));
+    return out;
+}
+
 std::unique_ptr<Store> openStore(const std::string &db, bool fullSync, int busyTimeoutMs, bool create)
 {
     if (isPostgresUri(db))

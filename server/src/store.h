@@ -63,6 +63,14 @@ enum class VoteStored {
     TooSoon, // the device's last vote in this poll is less than the vote interval ago
 };
 
+struct VoteRequest {
+    std::string user;
+    int64_t pollId = 0;
+    int answer = 0; // position 0..4
+    std::string device;
+    int64_t nowMs = 0; // wall clock, ms since the epoch
+};
+
 class Store {
 public:
     virtual ~Store() = default;
@@ -116,6 +124,9 @@ public:
     // server on its own has checked them already).
     virtual VoteStored addVote(const std::string &user, int64_t pollId, int answer, const std::string &device,
                                int64_t nowMs, int64_t voteIntervalMs = 0) = 0;
+    // Several votes, with the outcome each would have had from addVote one after the other in
+    // this order. Where a vote costs a round trip to the database, this is one or a few.
+    virtual std::vector<VoteStored> addVotes(const std::vector<VoteRequest> &votes, int64_t voteIntervalMs);
 };
 
 // `db` names a PostgreSQL database (a postgresql:// or postgres:// URI, libpq's syntax).

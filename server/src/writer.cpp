@@ -63,29 +63,55 @@ Writer::Outcome Writer::storeChange(Change &c)
         m_store.closePoll(c.user);
         break;
     case Change::Kind::Vote:
-        // The book accepted the vote for the open poll. Where the database says otherwise, either
-        // the account was removed meanwhile, or the database was changed behind the server's
-        // back (its poll closed by another program): the vote is not stored.
-        // A shared database is the judge of votes: what it refuses is answered as refused.
-        switch (m_store.addVote(c.user, c.pollId, c.answer, c.device, c.nowMs, m_voteIntervalMs)) {
-        case VoteStored::Stored:
-            break;
-        case VoteStored::NotOpen:
-            if (!m_store.hasUser(c.user))
-                return Outcome::Dropped;
-            if (m_store.shared())
-                return Outcome::RefusedClosed;
-            throw StoreError("the poll of a vote is not open in the database");
-        case VoteStored::Already:
-            return Outcome::RefusedAlready;
-        case VoteStored::TooSoon:
-            return Outcome::RefusedWait;
-        }
-        break;
+        return voteOutcome(c,
+                           m_store.addVote(c.user, c.pollId, c.answer, c.device, c.nowMs, m_voteIntervalMs));
     case Change::Kind::Refresh:
         break; // read after the batch
     }
     return Outcome::Committed;
+}
+
+Writer::Outcome Writer::voteOutcome(const Change &c, VoteStored stored)
+{
+    // The book accepted the vote for the open poll. Where the database says otherwise, either
+    // the account was removed meanwhile, or the database was changed behind the server's back
+    // (its poll closed by another program): the vote is not stored.
+    // A shared database is the judge of votes: what it refuses is answered as refused.
+    switch (stored) {
+    case VoteStored::Stored:
+        return Outcome::Committed;
+    case VoteStored::NotOpen:
+        if (!m_store.hasUser(c.user))
+            return Outcome::Dropped;
+        if (m_store.shared())
+            return Outcome::RefusedClosed;
+        throw StoreError("the poll of a vote is not open in the database");
+    case VoteStored::Already:
+        return Outcome::RefusedAlready;
+    case VoteStored::TooSoon:
+        return Outcome::RefusedWait;
+    }
+    return Outcome::Failed;
+}
+
+void Writer::storeAll(std::deque<Job> &batch, std::vector<Outcome> &outcomes)
+{
+    for (size_t i = 0; i < batch.size();) {
+        if (batch[i].change.kind != Change::Kind::Vote) {
+            outcomes[i] = storeChange(batch[i].change);
+            ++i;
+            continue;
+        }
+        // The votes between two other changes go to the database together.
+        std::vector<VoteRequest> votes;
+        for (size_t k = i; k < batch.size() && batch[k].change.kind == Change::Kind::Vote; ++k) {
+            const Change &c = batch[k].change;
+            votes.push_back({c.user, c.pollId, c.answer, c.device, c.nowMs});
+        }
+        const std::vector<VoteStored> stored = m_store.addVotes(votes, m_voteIntervalMs);
+        for (size_t k = 0; k < votes.size(); ++k, ++i)
+            outcomes[i] = voteOutcome(batch[i].change, stored[k]);
+    }
 }
 
 namespace {
@@ -116,7 +142,7 @@ std::optional<std::vector<Writer::Outcome>> Writer::store(std::deque<Job> &batch
 std::optional<std::vector<Writer::Outcome>> Writer::storeOnce(std::deque<Job> &batch)
 {
     std::vector<Outcome> outcomes(batch.size(), Outcome::Committed);
-    const auto wholeBatch = [&](auto &&each) {
+    const auto wholeBatch = [&](auto &&storeChanges) {
         try {
             m_store.begin();
         } catch (const StoreConflict &) {
@@ -126,8 +152,7 @@ std::optional<std::vector<Writer::Outcome>> Writer::storeOnce(std::deque<Job> &b
         } catch (const std::exception &e) {
             throw TransactionError(e.what());
         }
-        for (size_t i = 0; i < batch.size(); ++i)
-            each(i);
+        storeChanges();
         try {
             m_store.commit();
         } catch (const StoreConflict &) {
@@ -144,8 +169,8 @@ std::optional<std::vector<Writer::Outcome>> Writer::storeOnce(std::deque<Job> &b
         return std::nullopt;
     };
     try {
-        // Usually every change is stored: no savepoints on this path.
-        wholeBatch([&](size_t i) { outcomes[i] = storeChange(batch[i].change); });
+        // Usually every change is stored: no savepoints on this path, and the votes go together.
+        wholeBatch([&] { storeAll(batch, outcomes); });
         return outcomes;
     } catch (const StoreConflict &) {
         throw;
@@ -160,21 +185,23 @@ std::optional<std::vector<Writer::Outcome>> Writer::storeOnce(std::deque<Job> &b
     // One change failed: the batch again, each change under a savepoint, so that a change that
     // fails is left out alone and the others are stored.
     try {
-        wholeBatch([&](size_t i) {
-            Change &c = batch[i].change;
-            m_store.savepoint();
-            try {
-                outcomes[i] = storeChange(c);
-                m_store.releaseSavepoint();
-            } catch (const StoreConflict &) {
-                throw;
-            } catch (const StoreUnavailable &) {
-                throw;
-            } catch (const std::exception &e) {
-                m_store.rollbackToSavepoint();
-                outcomes[i] = Outcome::Failed;
-                std::fprintf(stderr, "kelvora-server: a change of %s was not stored: %s\n", c.user.c_str(),
-                             e.what());
+        wholeBatch([&] {
+            for (size_t i = 0; i < batch.size(); ++i) {
+                Change &c = batch[i].change;
+                m_store.savepoint();
+                try {
+                    outcomes[i] = storeChange(c);
+                    m_store.releaseSavepoint();
+                } catch (const StoreConflict &) {
+                    throw;
+                } catch (const StoreUnavailable &) {
+                    throw;
+                } catch (const std::exception &e) {
+                    m_store.rollbackToSavepoint();
+                    outcomes[i] = Outcome::Failed;
+                    std::fprintf(stderr, "kelvora-server: a change of %s was not stored: %s\n",
+                                 c.user.c_str(), e.what());
+                }
             }
         });
         return outcomes;

@@ -71,6 +71,9 @@ private:
     // Stores one change; Dropped when its account was removed meanwhile, throws when it fails.
     // An opening gets the number the database gave its poll.
     Outcome storeChange(Change &change);
+    // The batch's changes in order, each run of votes in one call of Store::addVotes.
+    void storeAll(std::deque<Job> &batch, std::vector<Outcome> &outcomes);
+    Outcome voteOutcome(const Change &vote, VoteStored stored);
     // Makes the book's current state the committed one with the queued changes replayed on top,
     // and takes the changes that no longer hold out of the queue. Both mutexes held.
     std::vector<Done> replayQueue();
