@@ -142,26 +142,23 @@ std::optional<std::vector<Writer::Outcome>> Writer::store(std::deque<Job> &batch
 std::optional<std::vector<Writer::Outcome>> Writer::storeOnce(std::deque<Job> &batch)
 {
     std::vector<Outcome> outcomes(batch.size(), Outcome::Committed);
+    // A failure of begin or commit, other than a lost race or a lost connection, is the
+    // transaction's own.
+    const auto transactionStep = [](auto &&step) {
+        try {
+            step();
+        } catch (const StoreConflict &) {
+            throw;
+        } catch (const StoreUnavailable &) {
+            throw;
+        } catch (const std::exception &e) {
+            throw TransactionError(e.what());
+        }
+    };
     const auto wholeBatch = [&](auto &&storeChanges) {
-        try {
-            m_store.begin();
-        } catch (const StoreConflict &) {
-            throw;
-        } catch (const StoreUnavailable &) {
-            throw;
-        } catch (const std::exception &e) {
-            throw TransactionError(e.what());
-        }
+        transactionStep([&] { m_store.begin(); });
         storeChanges();
-        try {
-            m_store.commit();
-        } catch (const StoreConflict &) {
-            throw;
-        } catch (const StoreUnavailable &) {
-            throw;
-        } catch (const std::exception &e) {
-            throw TransactionError(e.what());
-        }
+        transactionStep([&] { m_store.commit(); });
     };
     const auto allFailed = [&](const std::exception &e) {
         m_store.rollback();
