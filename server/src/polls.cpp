@@ -59,14 +59,20 @@ std::optional<std::array<int64_t, kMaxAnswers>> Polls::counts(const std::string 
     }
     if (!counts || !m_shared)
         return counts;
-    try {
-        std::lock_guard l(m_sharedMutex);
-        const auto stored = m_shared->poll(user);
-        return stored ? stored->counts : std::array<int64_t, kMaxAnswers>{};
-    } catch (const StoreError &e) {
-        // The database does not answer: the counts this server knows are the best there are.
-        std::fprintf(stderr, "kelvora-server: reading the counts failed: %s\n", e.what());
-        return counts;
+    std::lock_guard l(m_sharedMutex);
+    // A connection lost while the database was away shows only when it is next used: the read is
+    // tried once more, and that takes the connection up again when the database is back.
+    for (int attempt = 1;; ++attempt) {
+        try {
+            const auto stored = m_shared->poll(user);
+            return stored ? stored->counts : std::array<int64_t, kMaxAnswers>{};
+        } catch (const StoreError &e) {
+            if (attempt == 1 && dynamic_cast<const StoreUnavailable *>(&e))
+                continue;
+            // The database does not answer: the counts this server knows are the best there are.
+            std::fprintf(stderr, "kelvora-server: reading the counts failed: %s\n", e.what());
+            return counts;
+        }
     }
 }
 
