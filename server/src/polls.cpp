@@ -88,7 +88,8 @@ void Polls::refresh(RequestContext &ctx, const std::string &user, std::function<
     }
 }
 
-void Polls::store(RequestContext &ctx, bool suspended, Change change, Reply committed) const
+void Polls::store(RequestContext &ctx, bool suspended, Change change, Reply committed,
+                  std::function<bool()> placeAgain) const
 {
     if (!suspended)
         ctx.suspend();
@@ -103,8 +104,15 @@ void Polls::store(RequestContext &ctx, bool suspended, Change change, Reply comm
     else if (change.kind == Change::Kind::Close)
         logged = "poll of " + loggedId(change.user) + " closed";
     auto done = [&ctx, vote, committed = std::move(committed), logged = std::move(logged), &log = m_log,
-                 user = change.user, device = change.device, &book = m_book,
-                 &mutex = m_mutex](Writer::Outcome outcome) mutable {
+                 user = change.user, device = change.device, &book = m_book, &mutex = m_mutex,
+                 placeAgain = std::move(placeAgain)](Writer::Outcome outcome) mutable {
+        // Refused by the database, or dropped because the poll read from there is another one.
+        if ((outcome == Writer::Outcome::RefusedClosed || outcome == Writer::Outcome::Dropped)
+            && placeAgain) {
+            if (placeAgain())
+                ctx.resume();
+            return;
+        }
         switch (outcome) {
         case Writer::Outcome::Committed:
             ctx.reply = std::move(committed);
