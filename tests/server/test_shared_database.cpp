@@ -174,6 +174,11 @@ TEST_F(SharedDatabase, AServerGoesOnWhenTheDatabaseStopsAndStartsAgain)
         EXPECT_TRUE(says(vote(port, d, 0), 409, "already")) << "device " << d << " counted once";
     for (const auto &s : servers)
         EXPECT_EQ(get(s->port(), "/kv_result_simple.php?id=lehrer"), countsText(counted));
+    // A poll closed through the other server is announced to this one again.
+    ASSERT_EQ(get(servers[1]->port(), "/kv_reset.php?id=lehrer&pw=geheim"), "Poll closed");
+    EXPECT_TRUE(kv::test::waitUntil([&] {
+        return get(port, "/api/poll?id=lehrer").find("\"open\":false") != std::string::npos;
+    })) << "the server no longer hears of the other's polls";
 }
 
 TEST_F(SharedDatabase, TheProgramRefusesTablesNewerThanItKnows)
