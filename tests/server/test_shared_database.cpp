@@ -158,6 +158,7 @@ TEST_F(SharedDatabase, AServerGoesOnWhenTheDatabaseStopsAndStartsAgain)
         tally(d, r);
     }
     EXPECT_EQ(health(), 503) << "while the database is away";
+    EXPECT_EQ(get(port, "/kv_set.php?id=lehrer&pw=geheim&st=4&eid=1"), "Storage error") << "the poll goes on";
 
     ASSERT_TRUE(pg.start());
     EXPECT_TRUE(kv::test::waitUntil([&] { return health() == 200; })) << "after the database is back";
