@@ -193,7 +193,13 @@ bool AudienceApi::placeVote(RequestContext &ctx, std::map<std::string, std::stri
                                     .addNumber("votes", d.votes)
                                     .addNumber("waitSeconds", next)
                                     .str();
-    m_polls.store(ctx, recheck, std::move(d.change), jsonReply(200, counted));
+    // The poll this server holds open may have been followed by a new one through another server,
+    // which it has not heard of yet: the database refuses the vote, and it is placed once more in
+    // the poll read from there.
+    std::function<bool()> placeAgain;
+    if (m_polls.shared() && !recheck)
+        placeAgain = [this, &ctx, fields, device] { return placeVote(ctx, fields, device, true); };
+    m_polls.store(ctx, recheck, std::move(d.change), jsonReply(200, counted), std::move(placeAgain));
     return false;
 }
 

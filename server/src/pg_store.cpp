@@ -363,7 +363,14 @@ std::string PgStore::settingOnce(const std::string &name, const std::string &val
 void PgStore::begin()
 {
     ensureConnected();
-    run("BEGIN");
+    try {
+        run("BEGIN");
+    } catch (const StoreUnavailable &) {
+        // A connection lost while it was not used (the database restarted meanwhile) shows only
+        // now. Nothing of the transaction was sent on it: it starts on a new one.
+        ensureConnected();
+        run("BEGIN");
+    }
     m_inTransaction = true;
 }
 

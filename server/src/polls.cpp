@@ -59,14 +59,20 @@ std::optional<std::array<int64_t, kMaxAnswers>> Polls::counts(const std::string 
     }
     if (!counts || !m_shared)
         return counts;
-    try {
-        std::lock_guard l(m_sharedMutex);
-        const auto stored = m_shared->poll(user);
-        return stored ? stored->counts : std::array<int64_t, kMaxAnswers>{};
-    } catch (const StoreError &e) {
-        // The database does not answer: the counts this server knows are the best there are.
-        std::fprintf(stderr, "kelvora-server: reading the counts failed: %s\n", e.what());
-        return counts;
+    std::lock_guard l(m_sharedMutex);
+    // A connection lost while the database was away shows only when it is next used: the read is
+    // tried once more, and that takes the connection up again when the database is back.
+    for (int attempt = 1;; ++attempt) {
+        try {
+            const auto stored = m_shared->poll(user);
+            return stored ? stored->counts : std::array<int64_t, kMaxAnswers>{};
+        } catch (const StoreError &e) {
+            if (attempt == 1 && dynamic_cast<const StoreUnavailable *>(&e))
+                continue;
+            // The database does not answer: the counts this server knows are the best there are.
+            std::fprintf(stderr, "kelvora-server: reading the counts failed: %s\n", e.what());
+            return counts;
+        }
     }
 }
 
@@ -82,7 +88,8 @@ void Polls::refresh(RequestContext &ctx, const std::string &user, std::function<
     }
 }
 
-void Polls::store(RequestContext &ctx, bool suspended, Change change, Reply committed) const
+void Polls::store(RequestContext &ctx, bool suspended, Change change, Reply committed,
+                  std::function<bool()> placeAgain) const
 {
     if (!suspended)
         ctx.suspend();
@@ -97,8 +104,15 @@ void Polls::store(RequestContext &ctx, bool suspended, Change change, Reply comm
     else if (change.kind == Change::Kind::Close)
         logged = "poll of " + loggedId(change.user) + " closed";
     auto done = [&ctx, vote, committed = std::move(committed), logged = std::move(logged), &log = m_log,
-                 user = change.user, device = change.device, &book = m_book,
-                 &mutex = m_mutex](Writer::Outcome outcome) mutable {
+                 user = change.user, device = change.device, &book = m_book, &mutex = m_mutex,
+                 placeAgain = std::move(placeAgain)](Writer::Outcome outcome) mutable {
+        // Refused by the database, or dropped because the poll read from there is another one.
+        if ((outcome == Writer::Outcome::RefusedClosed || outcome == Writer::Outcome::Dropped)
+            && placeAgain) {
+            if (placeAgain())
+                ctx.resume();
+            return;
+        }
         switch (outcome) {
         case Writer::Outcome::Committed:
             ctx.reply = std::move(committed);

@@ -44,8 +44,11 @@ public:
     // Hands a change the book has just accepted (mutex() held, so the writer keeps the order of
     // acceptance) to the writer, and keeps the request suspended (suspending it unless
     // `suspended`) until the writer answers: with `committed` once the change is stored, else
-    // with the reply that it was not.
-    void store(RequestContext &ctx, bool suspended, Change change, Reply committed) const;
+    // with the reply that it was not. A vote the database refuses as not in the open poll, or
+    // that the poll read anew from there leaves out, is handed to `placeAgain` instead, when
+    // given: true when it has set the reply, false when it has handed the vote on.
+    void store(RequestContext &ctx, bool suspended, Change change, Reply committed,
+               std::function<bool()> placeAgain = {}) const;
 
 private:
     std::mutex &m_mutex;

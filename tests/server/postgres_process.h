@@ -85,10 +85,17 @@ public:
     bool missing() const { return m_missing; }
     const std::string &why() const { return m_error; }
     uint16_t port() const { return m_port; }
-    // The URI the server takes with --db.
-    std::string uri() const
+    // The URI the server takes with --db, of the database `kelvora` or another one.
+    std::string uri(const std::string &database = "kelvora") const
     {
-        return "postgresql://kelvora@" + m_address + ":" + std::to_string(m_port) + "/kelvora";
+        return "postgresql://kelvora@" + m_address + ":" + std::to_string(m_port) + "/" + database;
+    }
+    // Makes another empty database owned by `kelvora`, and returns its URI (empty on failure).
+    std::string newDatabase(const std::string &name) const
+    {
+        bool ok = false;
+        sql("CREATE DATABASE " + name, &ok);
+        return ok ? uri(name) : std::string();
     }
 
     // pg_ctl waits until the cluster accepts connections, or has stopped (fast: open
@@ -107,11 +114,12 @@ public:
         return !m_running;
     }
 
-    // Runs SQL with psql on the database `kelvora`; its output, or nothing and `ok` false.
-    std::string sql(const std::string &statement, bool *ok = nullptr) const
+    // Runs SQL with psql on the database `kelvora` (or another); its output, or nothing and `ok` false.
+    std::string sql(const std::string &statement, bool *ok = nullptr,
+                    const std::string &database = "kelvora") const
     {
         const ProgramRun r = runProgram(std::string(kBin) + "/psql -X -q -A -t -v ON_ERROR_STOP=1 -d "
-                                        + shellQuoted(uri()) + " -c " + shellQuoted(statement));
+                                        + shellQuoted(uri(database)) + " -c " + shellQuoted(statement));
         if (ok)
             *ok = r.status == 0;
         std::string out = r.output;

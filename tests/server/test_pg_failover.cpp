@@ -24,7 +24,7 @@
 
 #include "tests/server/http_client.h"
 #include "tests/server/nginx_process.h"
-#include "tests/server/postgres_process.h"
+#include "tests/server/shared_postgres.h"
 #include "tests/support/loopback_ports.h"
 
 extern char **environ;
@@ -246,13 +246,7 @@ protected:
     // Waits until `s` answers `target` with a body holding `text`.
     bool waitFor(size_t s, const std::string &target, const std::string &text) const
     {
-        const auto deadline = Clock::now() + std::chrono::seconds(10);
-        while (Clock::now() < deadline) {
-            if (direct(s, target).find(text) != std::string::npos)
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return false;
+        return kv::test::waitUntil([&] { return direct(s, target).find(text) != std::string::npos; });
     }
 
     static std::string voteOf(size_t device)
