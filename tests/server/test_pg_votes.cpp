@@ -8,7 +8,7 @@
 #include <tuple>
 
 #include "server/src/pg_store.h"
-#include "tests/server/postgres_process.h"
+#include "tests/server/shared_postgres.h"
 
 using namespace kv::server;
 
@@ -40,18 +40,13 @@ class PgVotes : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (pg.missing())
-            GTEST_SKIP() << pg.why();
-        ASSERT_TRUE(pg.usable()) << pg.why();
-        bool ok = false;
-        pg.sql("CREATE DATABASE batched OWNER kelvora", &ok);
-        ASSERT_TRUE(ok);
-        single = std::make_unique<PgStore>(pg.uri());
-        std::string uri = pg.uri();
-        batched = std::make_unique<PgStore>(uri.substr(0, uri.rfind('/') + 1) + "batched");
+        KV_NEED_POSTGRES(kv::test::sharedPostgres());
+        const std::string one = kv::test::freshPostgresDatabase(), other = kv::test::freshPostgresDatabase();
+        ASSERT_FALSE(one.empty() || other.empty());
+        single = std::make_unique<PgStore>(one);
+        batched = std::make_unique<PgStore>(other);
     }
 
-    kv::test::PostgresProcess pg;
     std::unique_ptr<PgStore> single, batched;
 };
 
