@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "server/src/passwords.h"
@@ -128,6 +129,46 @@ TEST_F(SharedDatabase, TheRulesHoldAcrossServers)
         for (const auto &s : servers)
             EXPECT_EQ(get(s->port(), "/kv_result_simple.php?id=lehrer"), countsText(counts)) << c.what;
     }
+}
+
+TEST_F(SharedDatabase, ServersStartingTogetherMakeTheTablesOnceAndShareTheDeviceKey)
+{
+    const std::string db = kv::test::freshPostgresDatabase();
+    ASSERT_FALSE(db.empty());
+    std::array<std::unique_ptr<kv::server::PollServer>, 2> servers;
+    std::string failed;
+    {
+        std::jthread other([&] {
+            try {
+                servers[1] = startServer(db, 60000);
+            } catch (const std::exception &e) {
+                failed = e.what();
+            }
+        });
+        servers[0] = startServer(db, 60000);
+    }
+    ASSERT_EQ(failed, "");
+    kv::server::openStore(db, false)->putUser(
+        "lehrer", kv::server::hashPassword("geheim", kv::server::HashCost::Minimal));
+    // Each server reads the new account by itself.
+    ASSERT_TRUE(kv::test::waitUntil([&] {
+        return get(servers[0]->port(), "/kv_set.php?id=lehrer&pw=geheim&st=4&eid=1") == "Ready for Voting";
+    }));
+    ASSERT_TRUE(kv::test::waitUntil([&] {
+        return get(servers[1]->port(), "/api/poll?id=lehrer").find("\"open\":true") != std::string::npos;
+    }));
+    // The token one server gave the phone names the same device at the other.
+    HttpClient page(servers[0]->port());
+    page.get("/");
+    ASSERT_FALSE(page.cookie.empty());
+    std::vector<int> statuses;
+    for (const auto &s : servers) {
+        HttpClient phone(s->port());
+        phone.cookie = page.cookie;
+        phone.keepCookies = false;
+        statuses.push_back(phone.postJson("/api/vote", "{\"id\":\"lehrer\",\"answer\":\"A\"}").status);
+    }
+    EXPECT_EQ(statuses, (std::vector<int>{200, 409}));
 }
 
 TEST_F(SharedDatabase, AServerGoesOnWhenTheDatabaseStopsAndStartsAgain)
