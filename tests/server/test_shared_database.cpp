@@ -223,7 +223,7 @@ TEST_F(SharedDatabase, AServerGoesOnWhenTheDatabaseStopsAndStartsAgain)
     })) << "the server no longer hears of the other's polls";
 }
 
-TEST_F(SharedDatabase, TheProgramRefusesTablesNewerThanItKnows)
+TEST_F(SharedDatabase, TheProgramRefusesTablesNewerThanItKnowsOrNone)
 {
     char dir[] = "/tmp/kelvora-newer-XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
@@ -242,17 +242,33 @@ TEST_F(SharedDatabase, TheProgramRefusesTablesNewerThanItKnows)
         }
         ASSERT_TRUE(ok) << db;
     }
-    const std::vector<std::string> commands = {"--bind 127.0.0.1 --port 0", "--list-users",
-                                               "--add-user gast < /dev/null", "--remove-user lehrer"};
-    for (const std::string &db : {sqliteDb, pgDb})
+    // The account commands also refuse a database without tables, and make none.
+    const std::string empty = kv::test::freshPostgresDatabase();
+    struct Refusal {
+        std::string db;
+        bool serving;
+        const char *says;
+    };
+    const std::vector<Refusal> refusals = {{sqliteDb, true, "newer than this program knows"},
+                                           {pgDb, true, "newer than this program knows"},
+                                           {empty, false, "holds no Kelvora tables"}};
+    for (const Refusal &r : refusals) {
+        std::vector<std::string> commands = {"--list-users", "--add-user gast < /dev/null",
+                                             "--remove-user lehrer"};
+        if (r.serving)
+            commands.push_back("--bind 127.0.0.1 --port 0");
         for (const std::string &command : commands) {
             const auto run = kv::test::runProgram("timeout 20 " KELVORA_SERVER_BIN " --db "
-                                                  + kv::test::shellQuoted(db) + " " + command);
-            EXPECT_NE(run.status, 0) << db << " " << command;
-            EXPECT_NE(run.status, 124) << db << " " << command << ": still running";
-            EXPECT_NE(run.output.find("newer than this program knows"), std::string::npos)
-                << db << " " << command << ": " << run.output;
+                                                  + kv::test::shellQuoted(r.db) + " " + command);
+            EXPECT_NE(run.status, 0) << r.db << " " << command;
+            EXPECT_NE(run.status, 124) << r.db << " " << command << ": still running";
+            EXPECT_NE(run.output.find(r.says), std::string::npos)
+                << r.db << " " << command << ": " << run.output;
         }
+    }
+    EXPECT_EQ(kv::test::sharedPostgres().sql("SELECT count(*) FROM pg_tables WHERE schemaname = 'public'",
+                                             nullptr, empty.substr(empty.rfind('/') + 1)),
+              "0");
     std::filesystem::remove_all(dir);
 }
 
