@@ -129,6 +129,13 @@ TEST_F(SharedDatabase, TheRulesHoldAcrossServers)
         for (const auto &s : servers)
             EXPECT_EQ(get(s->port(), "/kv_result_simple.php?id=lehrer"), countsText(counts)) << c.what;
     }
+    // The account removed, as --remove-user does, while both servers still know it: no server
+    // counts a vote for it, whether it has heard of the removal yet (404) or not (409).
+    EXPECT_TRUE(kv::server::openStore(db, false)->removeUser("lehrer"));
+    for (int s = 0; s < 2; ++s) {
+        const HttpResponse r = vote(servers[s]->port(), 9, 0);
+        EXPECT_TRUE(says(r, 409, "closed") || says(r, 404, "unknown")) << r.status << " " << r.body;
+    }
 }
 
 TEST_F(SharedDatabase, ServersStartingTogetherMakeTheTablesOnceAndShareTheDeviceKey)
