@@ -64,8 +64,10 @@ void PollServer::start()
                                                           std::lock_guard l(m_stateMutex);
                                                           for (const auto &id : changes.removed)
                                                               m_book.removeAccount(id);
-                                                          for (const auto &id : changes.added)
+                                                          for (const auto &id : changes.added) {
                                                               m_book.addAccount(id);
+                                                              refreshShared(id);
+                                                          }
                                                       });
         const auto users = m_accountSync->read();
         m_accounts.load(users, m_config.unknownUserHashCost);
@@ -195,15 +197,22 @@ void PollServer::listen()
             users = m_book.users();
         std::sort(users.begin(), users.end());
         users.erase(std::unique(users.begin(), users.end()), users.end());
-        for (const auto &user : users) {
-            if (!m_book.hasUser(user))
-                continue;
-            Change c;
-            c.kind = Change::Kind::Refresh;
-            c.user = user;
-            m_writer->submit(std::move(c), [](Writer::Outcome) {});
-        }
+        for (const auto &user : users)
+            if (m_book.hasUser(user))
+                refreshShared(user);
     }
+}
+
+void PollServer::refreshShared(const std::string &user)
+{
+    // An account new to this server may have a poll opened through another one already, before
+    // this one knew the account and could take the announcement.
+    if (!m_writer || !m_store->shared())
+        return;
+    Change c;
+    c.kind = Change::Kind::Refresh;
+    c.user = user;
+    m_writer->submit(std::move(c), [](Writer::Outcome) {});
 }
 
 void PollServer::reloadAccounts()

@@ -65,6 +65,8 @@ private:
     std::vector<Route> routes();
     // The listener's thread.
     void listen();
+    // Over a shared database: reads the account's poll again through the writer (m_stateMutex held).
+    void refreshShared(const std::string &user);
 
     ServerConfig m_config;
     std::unique_ptr<Store> m_store;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "server/src/passwords.h"
@@ -128,6 +129,53 @@ TEST_F(SharedDatabase, TheRulesHoldAcrossServers)
         for (const auto &s : servers)
             EXPECT_EQ(get(s->port(), "/kv_result_simple.php?id=lehrer"), countsText(counts)) << c.what;
     }
+    // The account removed, as --remove-user does, while both servers still know it: no server
+    // counts a vote for it, whether it has heard of the removal yet (404) or not (409).
+    EXPECT_TRUE(kv::server::openStore(db, false)->removeUser("lehrer"));
+    for (int s = 0; s < 2; ++s) {
+        const HttpResponse r = vote(servers[s]->port(), 9, 0);
+        EXPECT_TRUE(says(r, 409, "closed") || says(r, 404, "unknown")) << r.status << " " << r.body;
+    }
+}
+
+TEST_F(SharedDatabase, ServersStartingTogetherMakeTheTablesOnceAndShareTheDeviceKey)
+{
+    const std::string db = kv::test::freshPostgresDatabase();
+    ASSERT_FALSE(db.empty());
+    std::array<std::unique_ptr<kv::server::PollServer>, 2> servers;
+    std::string failed;
+    {
+        std::jthread other([&] {
+            try {
+                servers[1] = startServer(db, 60000);
+            } catch (const std::exception &e) {
+                failed = e.what();
+            }
+        });
+        servers[0] = startServer(db, 60000);
+    }
+    ASSERT_EQ(failed, "");
+    kv::server::openStore(db, false)->putUser(
+        "lehrer", kv::server::hashPassword("geheim", kv::server::HashCost::Minimal));
+    // Each server reads the new account by itself.
+    ASSERT_TRUE(kv::test::waitUntil([&] {
+        return get(servers[0]->port(), "/kv_set.php?id=lehrer&pw=geheim&st=4&eid=1") == "Ready for Voting";
+    }));
+    ASSERT_TRUE(kv::test::waitUntil([&] {
+        return get(servers[1]->port(), "/api/poll?id=lehrer").find("\"open\":true") != std::string::npos;
+    }));
+    // The token one server gave the phone names the same device at the other.
+    HttpClient page(servers[0]->port());
+    page.get("/");
+    ASSERT_FALSE(page.cookie.empty());
+    std::vector<int> statuses;
+    for (const auto &s : servers) {
+        HttpClient phone(s->port());
+        phone.cookie = page.cookie;
+        phone.keepCookies = false;
+        statuses.push_back(phone.postJson("/api/vote", "{\"id\":\"lehrer\",\"answer\":\"A\"}").status);
+    }
+    EXPECT_EQ(statuses, (std::vector<int>{200, 409}));
 }
 
 TEST_F(SharedDatabase, AServerGoesOnWhenTheDatabaseStopsAndStartsAgain)
@@ -182,7 +230,7 @@ TEST_F(SharedDatabase, AServerGoesOnWhenTheDatabaseStopsAndStartsAgain)
     })) << "the server no longer hears of the other's polls";
 }
 
-TEST_F(SharedDatabase, TheProgramRefusesTablesNewerThanItKnows)
+TEST_F(SharedDatabase, TheProgramRefusesTablesNewerThanItKnowsOrNone)
 {
     char dir[] = "/tmp/kelvora-newer-XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
@@ -201,17 +249,33 @@ TEST_F(SharedDatabase, TheProgramRefusesTablesNewerThanItKnows)
         }
         ASSERT_TRUE(ok) << db;
     }
-    const std::vector<std::string> commands = {"--bind 127.0.0.1 --port 0", "--list-users",
-                                               "--add-user gast < /dev/null", "--remove-user lehrer"};
-    for (const std::string &db : {sqliteDb, pgDb})
+    // The account commands also refuse a database without tables, and make none.
+    const std::string empty = kv::test::freshPostgresDatabase();
+    struct Refusal {
+        std::string db;
+        bool serving;
+        const char *says;
+    };
+    const std::vector<Refusal> refusals = {{sqliteDb, true, "newer than this program knows"},
+                                           {pgDb, true, "newer than this program knows"},
+                                           {empty, false, "holds no Kelvora tables"}};
+    for (const Refusal &r : refusals) {
+        std::vector<std::string> commands = {"--list-users", "--add-user gast < /dev/null",
+                                             "--remove-user lehrer"};
+        if (r.serving)
+            commands.push_back("--bind 127.0.0.1 --port 0");
         for (const std::string &command : commands) {
             const auto run = kv::test::runProgram("timeout 20 " KELVORA_SERVER_BIN " --db "
-                                                  + kv::test::shellQuoted(db) + " " + command);
-            EXPECT_NE(run.status, 0) << db << " " << command;
-            EXPECT_NE(run.status, 124) << db << " " << command << ": still running";
-            EXPECT_NE(run.output.find("newer than this program knows"), std::string::npos)
-                << db << " " << command << ": " << run.output;
+                                                  + kv::test::shellQuoted(r.db) + " " + command);
+            EXPECT_NE(run.status, 0) << r.db << " " << command;
+            EXPECT_NE(run.status, 124) << r.db << " " << command << ": still running";
+            EXPECT_NE(run.output.find(r.says), std::string::npos)
+                << r.db << " " << command << ": " << run.output;
         }
+    }
+    EXPECT_EQ(kv::test::sharedPostgres().sql("SELECT count(*) FROM pg_tables WHERE schemaname = 'public'",
+                                             nullptr, empty.substr(empty.rfind('/') + 1)),
+              "0");
     std::filesystem::remove_all(dir);
 }
 
