@@ -27,12 +27,12 @@ int main(int argc, char **argv)
 
     kv::WidgetDialogs dialogs;
     kv::DesktopServerUi serverUi(dialogs);
-    // The one HTTP client of the run; the start window sets its time-out and proxy when it is created.
+    // The one HTTP client of the run; start-up sets its time-out and proxy.
     kv::ServerAccess server(
         address.url, [] { return kv::IniDir; }, serverUi);
 
     const QStringList parameters = QApplication::arguments().mid(1);
-    kv::StartEnvironment environment = kv::StartEnvironment::fromSystem(parameters);
+    kv::StartEnvironment environment = kv::systemStartEnvironment(parameters);
     environment.basisURL = address.url;
     kv::ClientWindows windows(std::move(environment), server, dialogs, serverUi);
     for (const QString &problem : address.problems)
