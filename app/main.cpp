@@ -8,7 +8,6 @@
 #include "app/startup_probe.h"
 #include "core/recdef.h"
 #include "net/server_access.h"
-#include "platform/config_files.h"
 #include "ui/common/build_config.h"
 #include "ui/common/desktop_server_ui.h"
 #include "ui/common/translations.h"
@@ -16,8 +15,7 @@
 
 int main(int argc, char **argv)
 {
-    const kv::ServerAddress address =
-        kv::readServerAddress(QString::fromUtf8(kv::kBasisURL), kv::clientConfigFiles());
+    const kv::ServerAddress address = kv::configuredServerAddress();
     if (kv::printVersionWhenAsked(argc, argv, address))
         return 0;
     kv::cacheLargeGlyphs();

@@ -436,6 +436,8 @@ private slots:
         QCOMPARE(names, expected);
         for (auto *b : start->findChildren<QAbstractButton *>())
             QCOMPARE(b->accessibleName(), b->text());
+        if (!qEnvironmentVariableIsEmpty("KELVORA_SHOTS"))
+            start->grab().save(qEnvironmentVariable("KELVORA_SHOTS") + "/start.png");
     }
 };
 
