@@ -28,7 +28,7 @@ namespace kv {
 Tfstart::Tfstart(StartEnvironment environment, ServerOperations &server, HttpClient &http, Dialogs &dialogs,
                  QWidget *parent)
     : QWidget(parent), m_environment(std::move(environment)), m_http(http), m_dialogs(dialogs),
-      m_logic(IniDaten, server, dialogs)
+      m_logic(sharedSession(), server, dialogs)
 {
     setObjectName(QStringLiteral("Tfstart"));
     setWindowTitle(QStringLiteral("Kelvora ") + QLatin1String(kVersion));
