@@ -10,6 +10,7 @@
 
 #include "core/data_files.h"
 #include "core/server_address.h"
+#include "platform/config_files.h"
 #include "ui/common/build_config.h"
 
 namespace kv {
@@ -22,6 +23,12 @@ inline void cacheLargeGlyphs()
 {
     if (!qEnvironmentVariableIsSet("QT_MAX_CACHED_GLYPH_SIZE"))
         qputenv("QT_MAX_CACHED_GLYPH_SIZE", "256");
+}
+
+// The poll server's address as the run uses it: the built-in one, or the one kelvora.conf sets.
+inline ServerAddress configuredServerAddress()
+{
+    return readServerAddress(QString::fromUtf8(kBasisURL), clientConfigFiles());
 }
 
 // The sizes of the hicolor icon theme the icon comes in (data/icons/kelvora-<size>.png).

@@ -1,10 +1,43 @@
 #include "app/client_windows.h"
 
+#include <QCoreApplication>
+#include <QUrl>
+
+#include "core/recdef.h"
+#include "platform/documents.h"
+#include "platform/file_association.h"
+#include "platform/special_folders.h"
+#include "ui/common/build_config.h"
+
 namespace kv {
+
+StartEnvironment systemStartEnvironment(const QStringList &parameters)
+{
+    StartEnvironment u;
+    u.basisURL = QString::fromUtf8(kBasisURL);
+    u.exePath = QCoreApplication::applicationFilePath();
+    u.parameters = parameters;
+    u.specialDirectory = SpecialDirectory;
+    u.registerFileType = [](const QString &exe) { RegisterSeriesFileType(exe); };
+    u.openDocument = [](const QString &url) { return OpenDocument(QUrl(url)); };
+    return u;
+}
+
+namespace {
+
+StartUpResult startUpAdopted(const StartEnvironment &environment, HttpClient &http)
+{
+    StartUpResult result = startUp(environment, http, IniDaten);
+    adoptStartUp(result);
+    return result;
+}
+
+} // namespace
 
 ClientWindows::ClientWindows(StartEnvironment environment, ServerAccess &server, Dialogs &dialogs,
                              DesktopServerUi &serverUi)
-    : start(std::move(environment), server, server.client(), dialogs), m_services{server, dialogs,
+    : m_startUp(startUpAdopted(environment, server.client())),
+      start(std::move(environment), server, server.client(), dialogs), m_services{server, dialogs,
                                                                                   [this] {
                                                                                       start.show();
                                                                                       start.raise();
@@ -13,6 +46,8 @@ ClientWindows::ClientWindows(StartEnvironment environment, ServerAccess &server,
       editor(m_services), instantPoll(m_services), presentation(m_services), settings(dialogs, &start),
       about(server.basisURL()), statistics(dialogs)
 {
+    if (!m_startUp.settingsProblem.isEmpty())
+        dialogs.message(m_startUp.settingsProblem);
     serverUi.setMainWindow(&start);
     instantPoll.setStatisticsWindow(&statistics);
     editor.setWindows(&presentation, &statistics);

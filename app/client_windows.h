@@ -18,13 +18,21 @@
 
 namespace kv {
 
+// The real environment: the compiled base URL, this process, the platform layer.
+StartEnvironment systemStartEnvironment(const QStringList &parameters);
+
 class ClientWindows {
 public:
-    // `server` and its HTTP client are the one client of the run; `serverUi` brings the start
-    // window to the front after an interactive request.
+    // Runs the start-up step (startUp) first, then makes the windows; a message the step asks
+    // for is shown before the start window is. `server` and its HTTP client are the one client of
+    // the run; `serverUi` brings the start window to the front after an interactive request.
     ClientWindows(StartEnvironment environment, ServerAccess &server, Dialogs &dialogs,
                   DesktopServerUi &serverUi);
 
+private:
+    StartUpResult m_startUp;
+
+public:
     Tfstart start;
 
 private:

@@ -8,7 +8,6 @@
 #include "app/startup_probe.h"
 #include "core/recdef.h"
 #include "net/server_access.h"
-#include "platform/config_files.h"
 #include "ui/common/build_config.h"
 #include "ui/common/desktop_server_ui.h"
 #include "ui/common/translations.h"
@@ -16,8 +15,7 @@
 
 int main(int argc, char **argv)
 {
-    const kv::ServerAddress address =
-        kv::readServerAddress(QString::fromUtf8(kv::kBasisURL), kv::clientConfigFiles());
+    const kv::ServerAddress address = kv::configuredServerAddress();
     if (kv::printVersionWhenAsked(argc, argv, address))
         return 0;
     kv::cacheLargeGlyphs();
@@ -27,12 +25,12 @@ int main(int argc, char **argv)
 
     kv::WidgetDialogs dialogs;
     kv::DesktopServerUi serverUi(dialogs);
-    // The one HTTP client of the run; the start window sets its time-out and proxy when it is created.
+    // The one HTTP client of the run; start-up sets its time-out and proxy.
     kv::ServerAccess server(
         address.url, [] { return kv::IniDir; }, serverUi);
 
     const QStringList parameters = QApplication::arguments().mid(1);
-    kv::StartEnvironment environment = kv::StartEnvironment::fromSystem(parameters);
+    kv::StartEnvironment environment = kv::systemStartEnvironment(parameters);
     environment.basisURL = address.url;
     kv::ClientWindows windows(std::move(environment), server, dialogs, serverUi);
     for (const QString &problem : address.problems)

@@ -40,4 +40,12 @@ QString SerienDatei;
 bool StatistikSofort = false;
 int StatistikFrage = 1;
 
+Session &sharedSession()
+{
+    static Session session{UserID,      Passwort,        SessionCode,   StartFile, ProgDir,
+                           DataDir,     IniDir,          IniDaten,      Fragen,    Stimmen,
+                           SerienDatei, StatistikSofort, StatistikFrage};
+    return session;
+}
+
 } // namespace kv

@@ -38,6 +38,28 @@ extern QString SerienDatei;
 extern bool StatistikSofort;
 extern int StatistikFrage;
 
+// The run's shared state as one object, handed to every window's logic, which works on its fields
+// instead of on the globals. The program's one (`sharedSession()`) is made of the globals above;
+// the fields keep their names.
+struct Session {
+    QString &UserID;
+    QString &Passwort;
+    QString &SessionCode;
+    QString &StartFile;
+    QString &ProgDir;
+    QString &DataDir;
+    QString &IniDir;
+    TIniDaten &IniDaten;
+    TFragen &Fragen;
+    TStimmen &Stimmen;
+    QString &SerienDatei;
+    bool &StatistikSofort;
+    int &StatistikFrage;
+};
+
+// The session of the run, over the globals.
+Session &sharedSession();
+
 // The test fixture of the windows (tests/support/window_fixture) resets every global above
 // between tests: add a new global there too.
 

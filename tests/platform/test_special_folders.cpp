@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/special_folders.h"
-#include "tests/platform/env_guard.h"
+#include "tests/support/env_guard.h"
 #include "tests/support/temp_folder.h"
 
 using kv::kAppDataFolder;

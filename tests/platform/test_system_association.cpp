@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/file_association.h"
-#include "tests/platform/env_guard.h"
+#include "tests/support/env_guard.h"
 #include "tests/support/temp_folder.h"
 
 using namespace kv;

@@ -190,7 +190,7 @@ LoopbackHttpServer::Response &LoopbackHttpServer::Response::withHeader(std::stri
 
 // --- Server ---------------------------------------------------------------------------------
 
-LoopbackHttpServer::LoopbackHttpServer()
+LoopbackHttpServer::LoopbackHttpServer(std::string address) : m_address(std::move(address))
 {
     if (::pipe(m_wakePipe) != 0)
         throw std::runtime_error("pipe failed");
@@ -201,7 +201,8 @@ LoopbackHttpServer::LoopbackHttpServer()
     ::setsockopt(m_listenFd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (m_address.rfind("127.", 0) != 0 || ::inet_pton(AF_INET, m_address.c_str(), &addr.sin_addr) != 1)
+        throw std::runtime_error("not a loopback address: " + m_address);
     addr.sin_port = 0;
     if (::bind(m_listenFd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0
         || ::listen(m_listenFd, 16) != 0)
@@ -222,7 +223,7 @@ LoopbackHttpServer::~LoopbackHttpServer()
 
 std::string LoopbackHttpServer::baseUrl() const
 {
-    return "http://127.0.0.1:" + std::to_string(m_port) + "/";
+    return "http://" + m_address + ":" + std::to_string(m_port) + "/";
 }
 
 void LoopbackHttpServer::enqueue(const std::string &path, Response response)

@@ -1,5 +1,6 @@
 #pragma once
-// A real HTTP/1.1 server on 127.0.0.1 (ephemeral port) for tests. It runs in background threads,
+// A real HTTP/1.1 server on 127.0.0.1 or another loopback address 127.0.0.x (ephemeral port) for
+// tests. It runs in background threads,
 // records every request exactly as it arrived and answers as the test scripts it. It also serves
 // as an HTTP proxy: a request in absolute form ("GET http://host:port/path HTTP/1.1") is recorded
 // as proxied and answered from the same script by its path.
@@ -83,13 +84,14 @@ public:
 
     using Handler = std::function<Response(const Request &)>;
 
-    LoopbackHttpServer(); // listening as soon as constructed
+    // Listening on `address` as soon as constructed; an address outside 127.0.0.0/8 is refused.
+    explicit LoopbackHttpServer(std::string address = "127.0.0.1");
     ~LoopbackHttpServer();
     LoopbackHttpServer(const LoopbackHttpServer &) = delete;
     LoopbackHttpServer &operator=(const LoopbackHttpServer &) = delete;
 
     uint16_t port() const { return m_port; }
-    std::string baseUrl() const; // "http://127.0.0.1:<port>/"
+    std::string baseUrl() const; // "http://<address>:<port>/"
 
     // The answer for a path is taken from its queue first, then its handler, then the default
     // handler; without any, 404 "not scripted".
@@ -111,6 +113,7 @@ private:
     Response answerFor(const Request &request);
     bool stopped() const;
 
+    std::string m_address;
     int m_listenFd = -1;
     int m_wakePipe[2] = {-1, -1};
     uint16_t m_port = 0;

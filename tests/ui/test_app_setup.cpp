@@ -1,8 +1,11 @@
 // The program's set-up before its windows: the application icon in every hicolor size, which
-// every window shows, and the answer to "--version".
+// every window shows, the answer to "--version", and the server kelvora.conf names being the one
+// the windows talk to.
+#include <QComboBox>
 #include <QDir>
 #include <QIcon>
 #include <QImage>
+#include <QLineEdit>
 #include <QTest>
 #include <memory>
 
@@ -10,6 +13,7 @@
 #include "app/client_windows.h"
 #include "core/recdef.h"
 #include "tests/support/accessibility.h"
+#include "tests/support/env_guard.h"
 #include "tests/support/window_fixture.h"
 
 using namespace kv;
@@ -73,6 +77,42 @@ private slots:
             QCOMPARE(test::labelsNotSpeakingTheirText(*w), QStringList());
             w->hide();
         }
+    }
+
+    // The user's kelvora.conf names a campus server on another loopback address: start-up and
+    // the login check go there, not to the built-in address or the fixture's server.
+    void theServerOfTheConfigurationFileIsTheOneLoggedInTo()
+    {
+        test::WindowFixture fx;
+        test::LoopbackHttpServer campus("127.0.0.23");
+        campus.enqueue("/kelvora/kv_user_exists.php",
+                       test::LoopbackHttpServer::Response::text("User exists"));
+        test::TempFolder configHome;
+        QVERIFY(QDir().mkpath(configHome.file(QStringLiteral("Kelvora"))));
+        configHome.write(QStringLiteral("Kelvora/kelvora.conf"),
+                         "# Campus\nserver=" + QByteArray::fromStdString(campus.baseUrl()) + "kelvora/\n");
+        test::EnvGuard xdg("XDG_CONFIG_HOME", configHome.path().toUtf8());
+
+        const ServerAddress address = configuredServerAddress();
+        QCOMPARE(address.source, configHome.file(QStringLiteral("Kelvora/kelvora.conf")));
+        ServerAccess server(
+            address.url, [] { return IniDir; }, fx.serverUi);
+        StartEnvironment env;
+        env.basisURL = address.url;
+        env.exePath = fx.prog.file(QStringLiteral("kelvora"));
+        env.specialDirectory = [&fx](int) { return fx.appData.path(); };
+        ClientWindows windows(env, server, fx.dialogs, fx.serverUi);
+        windows.start.findChild<QComboBox *>(QStringLiteral("Combo1"))->setEditText(QStringLiteral("prof"));
+        windows.start.findChild<QLineEdit *>(QStringLiteral("Edit2"))->setText(QStringLiteral("pw"));
+        windows.start.Button1Click();
+
+        const auto seen = campus.requests();
+        QCOMPARE(seen.size(), size_t(1));
+        QCOMPARE(seen[0].pathAndQuery(), std::string("/kelvora/kv_user_exists.php?id=prof&pw=pw"));
+        QCOMPARE(fx.http.requestCount(), size_t(0));
+        QVERIFY(fx.dialogs.shown.isEmpty());
+        QCOMPARE(UserID, QStringLiteral("prof"));
+        QVERIFY(windows.instantPoll.isVisible());
     }
 
     void onlyTheOneParameterAsksForTheVersion_data()

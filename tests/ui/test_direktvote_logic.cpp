@@ -174,7 +174,7 @@ protected:
         test::resetSharedState();
     }
 
-    QByteArray history() const { return test::readFileBytes(DirektvoteLogic::historyPath()); }
+    QByteArray history() const { return test::readFileBytes(logic.historyPath()); }
     DirektvoteLogic::Effect click() { return logic.button1Click(input); }
     void startPoll()
     {
@@ -186,7 +186,7 @@ protected:
     test::TempFolder dir;
     FakeServer server;
     test::ScriptedDialogs dialogs;
-    DirektvoteLogic logic{server, dialogs, [] { return 46362.375; }};
+    DirektvoteLogic logic{sharedSession(), server, dialogs, [] { return 46362.375; }};
     DirektvoteInput input{QStringLiteral("AB12"), QStringLiteral("Wer kommt mit?"), 3};
 };
 

@@ -47,7 +47,7 @@ protected:
         kv::test::resetSharedState();
         DataDir = dir.path();
         ProgDir = dir.path();
-        logic = std::make_unique<MainLogic>(Fragen, server, dialogs);
+        logic = std::make_unique<MainLogic>(sharedSession(), server, dialogs);
         logic->showStep();
     }
     void TearDown() override

@@ -92,7 +92,7 @@ protected:
         config.totalTimeoutMs = 5000;
         server = std::make_unique<ServerAccess>(
             QString::fromStdString(http.baseUrl()), [] { return IniDir; }, ui, config);
-        logic = std::make_unique<ShowLogic>(Fragen, IniDaten, Stimmen, *server, dialogs);
+        logic = std::make_unique<ShowLogic>(sharedSession(), *server, dialogs);
         logic->setCloseWindow([this] { ++closed; });
         logic->setClock([] { return kClock; });
         logic->setClientSize(1024, 768);

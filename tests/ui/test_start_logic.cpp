@@ -1,5 +1,6 @@
 // The start window's decisions without a window: a fake server answers the login check.
 #include <gtest/gtest.h>
+#include <memory>
 
 #include "core/recdef.h"
 #include "core/settings.h"
@@ -36,7 +37,7 @@ protected:
 
     test::FakeServer server;
     test::ScriptedDialogs dialogs;
-    StartLogic logic{IniDaten, server, dialogs};
+    StartLogic logic{sharedSession(), server, dialogs};
 };
 
 struct LoginCase {
@@ -183,3 +184,25 @@ TEST_F(StartLogicTest, TheStartFileIsPresentedOnceThenTheDialogAsks)
 }
 
 } // namespace
+
+// The logic works on the session it is handed, not on the run's globals.
+TEST_F(StartLogicTest, LoginSetsTheSessionItWasGiven)
+{
+    QString userId, passwort, sessionCode, startFile, progDir, dataDir, iniDir, serienDatei;
+    auto ini = std::make_unique<TIniDaten>();
+    auto fragen = std::make_unique<TFragen>();
+    TStimmen stimmen;
+    bool sofort = false;
+    int frage = 1;
+    Session own{userId, passwort, sessionCode, startFile,   progDir, dataDir, iniDir,
+                *ini,   *fragen,  stimmen,     serienDatei, sofort,  frage};
+    ini->setDefaults();
+    server.loginReply = QStringLiteral("User exists");
+    StartLogic ownLogic(own, server, dialogs);
+    EXPECT_EQ(ownLogic.login(Aktion::SofortUmfrage, QStringLiteral("prof"), QStringLiteral("pw")),
+              R::Accepted);
+    EXPECT_EQ(QStringList({userId, passwort}), QStringList({QStringLiteral("prof"), QStringLiteral("pw")}));
+    EXPECT_EQ(RememberedUserIDs(*ini), QStringList{QStringLiteral("prof")});
+    EXPECT_TRUE(UserID.isEmpty());
+    EXPECT_TRUE(RememberedUserIDs(IniDaten).isEmpty());
+}

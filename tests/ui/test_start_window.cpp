@@ -64,6 +64,10 @@ class StartWindowTest : public QObject {
             opened << url;
             return documentsOpen;
         };
+        const StartUpResult startUpResult = startUp(u, access.client(), IniDaten);
+        adoptStartUp(startUpResult);
+        if (!startUpResult.settingsProblem.isEmpty())
+            fx->dialogs.message(startUpResult.settingsProblem);
         start = std::make_unique<Tfstart>(u, access, access.client(), fx->dialogs);
         fx->serverUi.setMainWindow(start.get());
         start->setWindows(editor.get(), sofort.get(), show.get(), einstellungen.get());
@@ -432,6 +436,8 @@ private slots:
         QCOMPARE(names, expected);
         for (auto *b : start->findChildren<QAbstractButton *>())
             QCOMPARE(b->accessibleName(), b->text());
+        if (!qEnvironmentVariableIsEmpty("KELVORA_SHOTS"))
+            start->grab().save(qEnvironmentVariable("KELVORA_SHOTS") + "/start.png");
     }
 };
 

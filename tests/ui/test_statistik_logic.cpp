@@ -75,7 +75,7 @@ protected:
         EXPECT_TRUE(dialogs.unexpected.isEmpty());
         test::resetSharedState();
     }
-    std::vector<QStringList> show() { return StatistikLogic(dialogs, kGerman).formShow(); }
+    std::vector<QStringList> show() { return StatistikLogic(sharedSession(), dialogs, kGerman).formShow(); }
     void addPoll(Counts c, double when)
     {
         TStimmen s;

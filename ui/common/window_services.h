@@ -1,11 +1,12 @@
 #pragma once
-// What every action window needs besides the shared globals of `core/recdef.h`, handed to it (and
-// to its logic) through its constructor: the poll server's operations, the dialogs, and the way
-// back to the start window. The program passes the real ones; tests pass a ServerAccess on a
+// What every action window needs, handed to it (and to its logic) through its constructor: the
+// poll server's operations, the dialogs, the way back to the start window, and the session whose
+// state its logic works on. The program passes the real ones; tests pass a ServerAccess on a
 // loopback server (or a fake) and scripted dialogs.
 
 #include <functional>
 
+#include "core/recdef.h"
 #include "net/server_operations.h"
 #include "ui/common/dialogs.h"
 
@@ -17,6 +18,7 @@ struct WindowServices {
     // Shows the start window again and brings it to the front; every action window calls it when
     // it closes.
     std::function<void()> showStartWindow;
+    Session &session = sharedSession();
 };
 
 } // namespace kv

@@ -115,8 +115,8 @@ MainGeometry mainGeometry(QSize client)
     return g;
 }
 
-MainLogic::MainLogic(TFragen &fragen, ServerOperations &server, Dialogs &dialogs)
-    : m_fragen(fragen), m_server(server), m_dialogs(dialogs)
+MainLogic::MainLogic(Session &session, ServerOperations &server, Dialogs &dialogs)
+    : m_session(session), m_fragen(session.Fragen), m_server(server), m_dialogs(dialogs)
 {}
 
 QString MainLogic::caption() const
@@ -128,7 +128,7 @@ QString MainLogic::caption() const
 
 QString MainLogic::openFolder() const
 {
-    return m_openFolder.isEmpty() ? DataDir : m_openFolder;
+    return m_openFolder.isEmpty() ? m_session.DataDir : m_openFolder;
 }
 
 void MainLogic::markChanged()
@@ -345,7 +345,7 @@ MainLogic::SaveResult MainLogic::saveClicked()
 MainLogic::SaveResult MainLogic::saveAsClicked()
 {
     for (;;) {
-        const QString path = m_dialogs.saveFile(seriesFileFilter(), QStringLiteral("kvf"), DataDir);
+        const QString path = m_dialogs.saveFile(seriesFileFilter(), QStringLiteral("kvf"), m_session.DataDir);
         if (path.isEmpty())
             return SaveResult::Cancelled;
         if (QFileInfo::exists(path) && m_dialogs.confirm(kOverwrite, Knoepfe::YesCancel) != Antwort::Yes)
@@ -357,7 +357,7 @@ MainLogic::SaveResult MainLogic::saveAsClicked()
 QString MainLogic::chooseTarget(const QString &filter, const QString &suffix)
 {
     for (;;) {
-        const QString path = m_dialogs.saveFile(filter, suffix, DataDir);
+        const QString path = m_dialogs.saveFile(filter, suffix, m_session.DataDir);
         if (path.isEmpty() || !QFileInfo::exists(path)
             || m_dialogs.confirm(kOverwrite, Knoepfe::YesCancel) == Antwort::Yes)
             return path;
@@ -391,7 +391,7 @@ void MainLogic::exportClicked()
 
 void MainLogic::importQuestionsClicked()
 {
-    const QString path = m_dialogs.openFile(kBankFilter, DataDir, true);
+    const QString path = m_dialogs.openFile(kBankFilter, m_session.DataDir, true);
     if (path.isEmpty())
         return;
     bank::FileConversion read = bank::readBankFile(path);
@@ -439,9 +439,9 @@ void MainLogic::exportQuestionsClicked()
 void MainLogic::showStep()
 {
     NeueSerie();
-    if (!StartFile.isEmpty())
-        SerieLaden(StartFile);
-    StartFile.clear();
+    if (!m_session.StartFile.isEmpty())
+        SerieLaden(m_session.StartFile);
+    m_session.StartFile.clear();
 }
 
 QString MainLogic::presentClicked()
@@ -461,8 +461,8 @@ bool MainLogic::statisticsClicked()
 {
     if (m_aktDatei.isEmpty())
         return false;
-    StatistikFrage = m_aktFrage;
-    StatistikSofort = false;
+    m_session.StatistikFrage = m_aktFrage;
+    m_session.StatistikSofort = false;
     return true;
 }
 

@@ -10,6 +10,7 @@
 #include <QString>
 #include <array>
 
+#include "core/recdef.h"
 #include "core/records.h"
 #include "core/series.h"
 #include "net/server_operations.h"
@@ -59,7 +60,7 @@ MainGeometry mainGeometry(QSize client = kMainClientSize);
 
 class MainLogic {
 public:
-    MainLogic(TFragen &fragen, ServerOperations &server, Dialogs &dialogs);
+    MainLogic(Session &session, ServerOperations &server, Dialogs &dialogs);
 
     // The editor's state.
     int AktFrage() const { return m_aktFrage; }
@@ -140,7 +141,8 @@ private:
     // name chosen, or empty when cancelled.
     QString chooseTarget(const QString &filter, const QString &suffix);
 
-    TFragen &m_fragen;
+    Session &m_session;
+    TFragen &m_fragen;                           // the session's series
     [[maybe_unused]] ServerOperations &m_server; // the editor sends no request of its own
     Dialogs &m_dialogs;
     EditorControls m_controls;

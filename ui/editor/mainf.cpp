@@ -42,7 +42,7 @@ bool isPageKey(const QKeyEvent *key)
 
 TFMain::TFMain(WindowServices services, QWidget *parent)
     : QMainWindow(parent), m_services(std::move(services)),
-      m_logic(Fragen, m_services.server, m_services.dialogs)
+      m_logic(m_services.session, m_services.server, m_services.dialogs)
 {
     setObjectName(QStringLiteral("TFMain"));
     setWindowTitle(QStringLiteral("Kelvora"));

@@ -66,21 +66,21 @@ QStringList statistikRow(double zeitpunkt, const std::array<uint16_t, 5> &anzahl
     return row;
 }
 
-StatistikLogic::StatistikLogic(Dialogs &dialogs, QLocale locale)
-    : m_dialogs(dialogs), m_locale(std::move(locale))
+StatistikLogic::StatistikLogic(Session &session, Dialogs &dialogs, QLocale locale)
+    : m_session(session), m_dialogs(dialogs), m_locale(std::move(locale))
 {}
 
 std::vector<QStringList> StatistikLogic::formShow()
 {
-    return StatistikSofort ? historyRows() : questionRows();
+    return m_session.StatistikSofort ? historyRows() : questionRows();
 }
 
 std::vector<QStringList> StatistikLogic::questionRows() const
 {
     std::vector<QStringList> rows;
-    if (StatistikFrage < 1 || StatistikFrage > TFragen::kSeriesSlots)
+    if (m_session.StatistikFrage < 1 || m_session.StatistikFrage > TFragen::kSeriesSlots)
         return rows;
-    const TFrage &frage = Fragen[StatistikFrage];
+    const TFrage &frage = m_session.Fragen[m_session.StatistikFrage];
     // Every stored result is listed, all 199 entries of the history: a result that is stored but
     // never shown would be lost to the lecturer.
     for (int k = 1; k <= TFrage::kMaxResults; ++k) {
@@ -95,7 +95,7 @@ std::vector<QStringList> StatistikLogic::historyRows()
 {
     std::vector<QStringList> rows;
     std::vector<TSofortumfrage> records;
-    if (const IoStatus st = readHistory(IniDir + historyFileName(UserID), records); !st) {
+    if (const IoStatus st = readHistory(m_session.IniDir + historyFileName(m_session.UserID), records); !st) {
         m_dialogs.message(st.error);
         return rows;
     }

@@ -31,7 +31,7 @@ QStringList statistikRow(double zeitpunkt, const std::array<uint16_t, 5> &anzahl
 
 class StatistikLogic {
 public:
-    explicit StatistikLogic(Dialogs &dialogs, QLocale locale = QLocale());
+    StatistikLogic(Session &session, Dialogs &dialogs, QLocale locale = QLocale());
 
     // FormShow: the result rows from the inputs. An unreadable history file is reported and gives
     // no rows.
@@ -41,6 +41,7 @@ private:
     std::vector<QStringList> questionRows() const;
     std::vector<QStringList> historyRows();
 
+    Session &m_session;
     Dialogs &m_dialogs;
     QLocale m_locale;
 };

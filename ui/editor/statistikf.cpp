@@ -13,7 +13,8 @@ namespace {
 constexpr int kRowHeight = 24;
 } // namespace
 
-TFStatistik::TFStatistik(Dialogs &dialogs, QWidget *parent) : QDialog(parent), m_logic(dialogs)
+TFStatistik::TFStatistik(Dialogs &dialogs, QWidget *parent)
+    : QDialog(parent), m_logic(sharedSession(), dialogs)
 {
     setObjectName(QStringLiteral("TFStatistik"));
     setWindowTitle(QStringLiteral("Antwort-Statistik"));

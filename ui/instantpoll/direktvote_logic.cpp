@@ -12,14 +12,16 @@ uint16_t layoutCodeForKind(int item)
     return item >= 1 && item <= 5 ? kCodes[item - 1] : 5;
 }
 
-DirektvoteLogic::DirektvoteLogic(ServerOperations &server, Dialogs &dialogs, std::function<double()> now)
-    : m_server(server), m_dialogs(dialogs), m_now(now ? std::move(now) : std::function<double()>(nowValue)),
-      m_ini(IniDaten), m_stimmen(Stimmen)
+DirektvoteLogic::DirektvoteLogic(Session &session, ServerOperations &server, Dialogs &dialogs,
+                                 std::function<double()> now)
+    : m_session(session), m_server(server), m_dialogs(dialogs),
+      m_now(now ? std::move(now) : std::function<double()>(nowValue)), m_ini(session.IniDaten),
+      m_stimmen(session.Stimmen)
 {}
 
-QString DirektvoteLogic::historyPath()
+QString DirektvoteLogic::historyPath() const
 {
-    return IniDir + historyFileName(UserID);
+    return m_session.IniDir + historyFileName(m_session.UserID);
 }
 
 void DirektvoteLogic::resetToIdle()
@@ -36,7 +38,7 @@ void DirektvoteLogic::resetToIdle()
 void DirektvoteLogic::formShow()
 {
     resetToIdle();
-    m_view.userLabel = QStringLiteral("User-ID: ") + UserID;
+    m_view.userLabel = QStringLiteral("User-ID: ") + m_session.UserID;
 }
 
 DirektvoteLogic::Effect DirektvoteLogic::button1Click(const DirektvoteInput &input)
@@ -62,7 +64,8 @@ DirektvoteLogic::Effect DirektvoteLogic::button1Click(const DirektvoteInput &inp
 bool DirektvoteLogic::start(const DirektvoteInput &input)
 {
     const uint16_t typ = layoutCodeForKind(input.kindItem);
-    if (!m_server.UmfrageStarten(UserID, Passwort, input.sessionCode, typ, isSet(m_ini.EineStimmeProGeraet)))
+    if (!m_server.UmfrageStarten(m_session.UserID, m_session.Passwort, input.sessionCode, typ,
+                                 isSet(m_ini.EineStimmeProGeraet)))
         return false;
     m_typ = typ;
     m_view.fieldsReadOnly = true;
@@ -108,7 +111,7 @@ void DirektvoteLogic::timerTick(const DirektvoteInput &input)
         }
         return;
     }
-    if (!m_server.ErgebnisHolen(UserID, false))
+    if (!m_server.ErgebnisHolen(m_session.UserID, false))
         return;
     const uint16_t sum = votesCast(m_stimmen, answerCount(m_typ));
     // The poll may have been ended while the fetch waited (a close of the window, say).
@@ -119,7 +122,7 @@ void DirektvoteLogic::timerTick(const DirektvoteInput &input)
 void DirektvoteLogic::endStep(const DirektvoteInput &input)
 {
     m_view.timerRunning = false;
-    if (!m_umfrageBeendet && !m_server.ErgebnisHolen(UserID, true))
+    if (!m_umfrageBeendet && !m_server.ErgebnisHolen(m_session.UserID, true))
         return; // still running, timer stopped: a further click tries again
     const bool firstEndWithoutResult = isSet(m_ini.OhneErgebnis) && !m_umfrageBeendet;
     if (!firstEndWithoutResult)
@@ -132,7 +135,7 @@ void DirektvoteLogic::endStep(const DirektvoteInput &input)
     }
     // The poll is closed on the server at every end click, also when the history could not be
     // written: a failing local disk must not leave the poll open.
-    m_server.UmfrageZuruecksetzen(UserID, Passwort);
+    m_server.UmfrageZuruecksetzen(m_session.UserID, m_session.Passwort);
 }
 
 void DirektvoteLogic::showResult(const DirektvoteInput &input)
@@ -166,14 +169,14 @@ bool DirektvoteLogic::formClose()
     ReentryGuard guard(m_busy);
     if (!guard)
         return false;
-    m_server.UmfrageZuruecksetzen(UserID, Passwort);
+    m_server.UmfrageZuruecksetzen(m_session.UserID, m_session.Passwort);
     resetToIdle();
     return true;
 }
 
 void DirektvoteLogic::button2Click()
 {
-    StatistikSofort = true;
+    m_session.StatistikSofort = true;
 }
 
 } // namespace kv

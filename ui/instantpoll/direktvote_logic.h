@@ -58,7 +58,8 @@ public:
     };
 
     // `now` gives the local date-time of a history record (tests pass a fixed one).
-    DirektvoteLogic(ServerOperations &server, Dialogs &dialogs, std::function<double()> now = {});
+    DirektvoteLogic(Session &session, ServerOperations &server, Dialogs &dialogs,
+                    std::function<double()> now = {});
 
     // FormShow: back to idle, the user ID label filled.
     void formShow();
@@ -80,7 +81,7 @@ public:
     // A request of an event is waiting for the server.
     bool busy() const { return m_busy; }
     // The history file of the logged-in user.
-    static QString historyPath();
+    QString historyPath() const;
 
 private:
     void resetToIdle();
@@ -88,6 +89,7 @@ private:
     void endStep(const DirektvoteInput &input);
     void showResult(const DirektvoteInput &input);
 
+    Session &m_session;
     ServerOperations &m_server;
     Dialogs &m_dialogs;
     std::function<double()> m_now;

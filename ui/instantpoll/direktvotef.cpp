@@ -34,8 +34,8 @@ constexpr int kHeight = 476;
 } // namespace
 
 TFdirektvote::TFdirektvote(WindowServices services, QWidget *parent)
-    : QWidget(parent), m_services(std::move(services)), m_logic(m_services.server, m_services.dialogs),
-      m_joinLink(m_services.server)
+    : QWidget(parent), m_services(std::move(services)),
+      m_logic(m_services.session, m_services.server, m_services.dialogs), m_joinLink(m_services.server)
 {
     setObjectName(QStringLiteral("TFdirektvote"));
     setWindowTitle(QStringLiteral("Sofort-Umfrage"));

@@ -30,9 +30,9 @@ const char *const kAntwortCaptions[5] = {
 
 } // namespace
 
-ShowLogic::ShowLogic(TFragen &fragen, TIniDaten &ini, TStimmen &stimmen, ServerOperations &server,
-                     Dialogs &dialogs)
-    : m_fragen(fragen), m_ini(ini), m_stimmen(stimmen), m_server(server), m_dialogs(dialogs), m_now(nowValue)
+ShowLogic::ShowLogic(Session &session, ServerOperations &server, Dialogs &dialogs)
+    : m_session(session), m_fragen(session.Fragen), m_ini(session.IniDaten), m_stimmen(session.Stimmen),
+      m_server(server), m_dialogs(dialogs), m_now(nowValue)
 {
     for (int b = 1; b < 6; ++b)
         m_page.boxes[size_t(b)].caption = QStringLiteral(" Antwort ");
@@ -94,8 +94,8 @@ bool ShowLogic::PraesentationStarten(const QString &path)
     // A session code belongs to one presentation: it is cleared before the first poll can start,
     // so that a poll started automatically for the first question does not carry the code of the
     // presentation before.
-    SessionCode.clear();
-    SerienDatei = path;
+    m_session.SessionCode.clear();
+    m_session.SerienDatei = path;
     m_frageNr = 0;
     m_stufe = stufe::kNone;
     m_pendingQuestion = m_pendingEntry = 0;
@@ -213,7 +213,7 @@ void ShowLogic::doBack()
     } else if (s == stufe::kPoll) {
         if (!m_ergebnisAusstehend) {
             setTimer(Timer::Poll, false);
-            m_server.UmfrageZuruecksetzen(UserID, Passwort);
+            m_server.UmfrageZuruecksetzen(m_session.UserID, m_session.Passwort);
             if (!m_open)
                 return;
             showMessage(QStringLiteral("Umfrage abgebrochen"));
@@ -263,7 +263,7 @@ void ShowLogic::NaechsteFrage()
     if (isSet(m_ini.AutoStart))
         UmfrageBeginnen(true);
     else
-        showStatus(QStringLiteral("ID: ") + UserID);
+        showStatus(QStringLiteral("ID: ") + m_session.UserID);
 }
 
 void ShowLogic::VorigeFrage()
@@ -299,7 +299,7 @@ bool ShowLogic::jump(int k)
     if (k < 1 || k > std::max(1, m_fragen.countQuestions()))
         return true;
     m_frageNr = uint16_t(k - 1);
-    m_server.UmfrageZuruecksetzen(UserID, Passwort);
+    m_server.UmfrageZuruecksetzen(m_session.UserID, m_session.Passwort);
     if (!m_open)
         return true;
     setTimer(Timer::Poll, false);
@@ -319,8 +319,8 @@ bool ShowLogic::UmfrageBeginnen(bool automatic)
 {
     // A `Typ` outside the known layouts (only in a damaged file) is polled as the five answers it
     // is shown with.
-    if (!m_server.UmfrageStarten(UserID, Passwort, SessionCode, validTyp(current().Typ),
-                                 isSet(m_ini.EineStimmeProGeraet)))
+    if (!m_server.UmfrageStarten(m_session.UserID, m_session.Passwort, m_session.SessionCode,
+                                 validTyp(current().Typ), isSet(m_ini.EineStimmeProGeraet)))
         return false;
     // Closed while the server was asked: the poll stays open there, and nothing more happens here.
     if (!m_open)
@@ -359,7 +359,7 @@ bool ShowLogic::Umfragetakt()
         }
         return true;
     }
-    if (m_server.ErgebnisHolen(UserID, false) && m_open) {
+    if (m_server.ErgebnisHolen(m_session.UserID, false) && m_open) {
         m_page.statusText = votesCastText(votesCast(m_stimmen, answerCount()));
     }
     return true;
@@ -367,7 +367,7 @@ bool ShowLogic::Umfragetakt()
 
 void ShowLogic::UmfrageSchliessen()
 {
-    if (!m_server.ErgebnisHolen(UserID, true) || !m_open)
+    if (!m_server.ErgebnisHolen(m_session.UserID, true) || !m_open)
         return;
     const Stored stored = ErgebnisSpeichern();
     if (stored == Stored::WriteFailed)
@@ -376,7 +376,7 @@ void ShowLogic::UmfrageSchliessen()
     m_lastCounts[m_frageNr] = m_resultCounts;
     m_hasLastCounts[m_frageNr] = true;
     setTimer(Timer::Poll, false);
-    m_server.UmfrageZuruecksetzen(UserID, Passwort);
+    m_server.UmfrageZuruecksetzen(m_session.UserID, m_session.Passwort);
     m_stufe = anyKorrekt(current()) ? stufe::kReveal : stufe::kResult;
     if (isSet(m_ini.OhneErgebnis)) {
         m_stufe = stufe::kPoll;
@@ -421,11 +421,11 @@ ShowLogic::Stored ShowLogic::ErgebnisSpeichern()
             return Stored::HistoryFull;
         entry = f.resultCount();
     }
-    if (IoStatus st = writeBackResults(m_fragen, SerienDatei); !st) {
+    if (IoStatus st = writeBackResults(m_fragen, m_session.SerienDatei); !st) {
         m_pendingQuestion = m_frageNr;
         m_pendingEntry = entry;
         m_dialogs.message(QStringLiteral("Das Ergebnis konnte nicht in der Datei „%1“ gespeichert werden: %2")
-                              .arg(QDir::toNativeSeparators(SerienDatei), st.error));
+                              .arg(QDir::toNativeSeparators(m_session.SerienDatei), st.error));
         return Stored::WriteFailed;
     }
     m_pendingQuestion = m_pendingEntry = 0;
@@ -436,11 +436,11 @@ bool ShowLogic::retryPendingWrite()
 {
     if (!writePending())
         return true;
-    if (IoStatus st = writeBackResults(m_fragen, SerienDatei); !st) {
+    if (IoStatus st = writeBackResults(m_fragen, m_session.SerienDatei); !st) {
         m_dialogs.message(
             QStringLiteral("Das Ergebnis von Frage %1 konnte nicht in der Datei „%2“ gespeichert werden: %3")
                 .arg(m_pendingQuestion)
-                .arg(QDir::toNativeSeparators(SerienDatei), st.error));
+                .arg(QDir::toNativeSeparators(m_session.SerienDatei), st.error));
         return false;
     }
     m_pendingQuestion = m_pendingEntry = 0;
@@ -638,7 +638,7 @@ bool ShowLogic::weiterTick()
 
 void ShowLogic::windowShown()
 {
-    SessionCode.clear();
+    m_session.SessionCode.clear();
 }
 
 void ShowLogic::windowClosed()
@@ -703,7 +703,7 @@ void ShowLogic::sessionCodeMenu()
 void ShowLogic::sessionCodeOk(const QString &code)
 {
     m_page.sessionPanelVisible = false;
-    SessionCode = code;
+    m_session.SessionCode = code;
 }
 
 QStringList ShowLogic::jumpEntries() const

@@ -70,7 +70,7 @@ public:
     enum class MessageTick { None, PlaceAndShow, Hide };
     enum class RelayoutTick { None, Relayout, FullScreenAndRelayout };
 
-    ShowLogic(TFragen &fragen, TIniDaten &ini, TStimmen &stimmen, ServerOperations &server, Dialogs &dialogs);
+    ShowLogic(Session &session, ServerOperations &server, Dialogs &dialogs);
 
     // Called when the series ends: the window closes.
     void setCloseWindow(std::function<void()> close) { m_closeWindow = std::move(close); }
@@ -159,6 +159,7 @@ private:
     bool retryPendingWrite();
     TFrage &current();
 
+    Session &m_session;
     TFragen &m_fragen;
     TIniDaten &m_ini;
     TStimmen &m_stimmen;

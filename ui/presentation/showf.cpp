@@ -128,7 +128,7 @@ void BarImage::paintEvent(QPaintEvent *)
 
 TFshow::TFshow(WindowServices services, QWidget *parent)
     : QWidget(parent), m_services(std::move(services)),
-      m_logic(Fragen, IniDaten, Stimmen, m_services.server, m_services.dialogs), m_joinLink(m_services.server)
+      m_logic(m_services.session, m_services.server, m_services.dialogs), m_joinLink(m_services.server)
 {
     setObjectName(QStringLiteral("TFshow"));
     setWindowTitle(QStringLiteral("Kelvora"));

@@ -19,8 +19,8 @@ QString startFileFromArguments(const QStringList &parameters)
     return file;
 }
 
-StartLogic::StartLogic(TIniDaten &ini, ServerOperations &server, Dialogs &dialogs)
-    : m_ini(ini), m_server(server), m_dialogs(dialogs)
+StartLogic::StartLogic(Session &session, ServerOperations &server, Dialogs &dialogs)
+    : m_session(session), m_ini(session.IniDaten), m_server(server), m_dialogs(dialogs)
 {}
 
 StartLogic::LoginResult StartLogic::login(Aktion aktion, const QString &userId, const QString &password)
@@ -38,8 +38,8 @@ StartLogic::LoginResult StartLogic::login(Aktion aktion, const QString &userId, 
     }
     const QString reply = m_server.BenutzerPruefen(userId, password);
     if (reply == QLatin1String("User exists")) {
-        UserID = userId;
-        Passwort = password;
+        m_session.UserID = userId;
+        m_session.Passwort = password;
         RememberLogin(m_ini, userId, password);
         return LoginResult::Accepted;
     }
@@ -52,8 +52,8 @@ StartLogic::LoginResult StartLogic::login(Aktion aktion, const QString &userId, 
         m_dialogs.message(QStringLiteral(
             "Der Kelvora Server kann zwar z.Zt. nicht über das Internet erreicht werden. Sie "
             "könnne aber dennoch auch offline eine Fragenserie erstellen und diese später nutzen."));
-        UserID.clear();
-        Passwort.clear();
+        m_session.UserID.clear();
+        m_session.Passwort.clear();
         return LoginResult::Accepted;
     }
     m_dialogs.message(QStringLiteral(
@@ -63,7 +63,7 @@ StartLogic::LoginResult StartLogic::login(Aktion aktion, const QString &userId, 
 
 bool StartLogic::showStepStartsTimer(int rememberedUserIds) const
 {
-    return rememberedUserIds == 1 && !StartFile.isEmpty();
+    return rememberedUserIds == 1 && !m_session.StartFile.isEmpty();
 }
 
 bool StartLogic::vorgewaehltTick()
@@ -86,9 +86,9 @@ void StartLogic::merkenClicked(bool checked)
 
 QString StartLogic::seriesToPresent()
 {
-    if (!StartFile.isEmpty()) {
-        const QString file = StartFile;
-        StartFile.clear();
+    if (!m_session.StartFile.isEmpty()) {
+        const QString file = m_session.StartFile;
+        m_session.StartFile.clear();
         return file;
     }
     return m_dialogs.openFile(seriesFileFilter(), m_od1Folder, true);

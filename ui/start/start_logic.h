@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <functional>
 
+#include "core/recdef.h"
 #include "core/records.h"
 #include "net/server_operations.h"
 #include "ui/common/dialogs.h"
@@ -28,7 +29,7 @@ public:
         Ignored,  // a login check was already running: this click does nothing
     };
 
-    StartLogic(TIniDaten &ini, ServerOperations &server, Dialogs &dialogs);
+    StartLogic(Session &session, ServerOperations &server, Dialogs &dialogs);
 
     // The login check for `aktion` with the texts of the two fields. Accepted logins set `UserID`
     // and `Passwort` and are remembered in the settings; offline editing empties both; a refusal
@@ -58,6 +59,7 @@ public:
     void openHelp(const QString &url, const std::function<bool(const QString &)> &open);
 
 private:
+    Session &m_session;
     TIniDaten &m_ini;
     ServerOperations &m_server;
     Dialogs &m_dialogs;

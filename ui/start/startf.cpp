@@ -4,7 +4,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QFileInfo>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -14,13 +13,9 @@
 #include <QScreen>
 #include <QTimer>
 
-#include "core/folders.h"
 #include "core/recdef.h"
 #include "core/settings.h"
 #include "net/http_client.h"
-#include "platform/documents.h"
-#include "platform/file_association.h"
-#include "platform/special_folders.h"
 #include "ui/common/accessible.h"
 #include "ui/common/build_config.h"
 #include "ui/editor/mainf.h"
@@ -30,22 +25,10 @@
 
 namespace kv {
 
-StartEnvironment StartEnvironment::fromSystem(const QStringList &parameters)
-{
-    StartEnvironment u;
-    u.basisURL = QString::fromUtf8(kBasisURL);
-    u.exePath = QCoreApplication::applicationFilePath();
-    u.parameters = parameters;
-    u.specialDirectory = SpecialDirectory;
-    u.registerFileType = [](const QString &exe) { RegisterSeriesFileType(exe); };
-    u.openDocument = [](const QString &url) { return OpenDocument(QUrl(url)); };
-    return u;
-}
-
 Tfstart::Tfstart(StartEnvironment environment, ServerOperations &server, HttpClient &http, Dialogs &dialogs,
                  QWidget *parent)
     : QWidget(parent), m_environment(std::move(environment)), m_http(http), m_dialogs(dialogs),
-      m_logic(IniDaten, server, dialogs)
+      m_logic(sharedSession(), server, dialogs)
 {
     setObjectName(QStringLiteral("Tfstart"));
     setWindowTitle(QStringLiteral("Kelvora ") + QLatin1String(kVersion));
@@ -101,30 +84,7 @@ Tfstart::Tfstart(StartEnvironment environment, ServerOperations &server, HttpCli
     // The window sees every key before its controls do.
     qApp->installEventFilter(this);
 
-    // 1. The HTTP client's connect time-out.
-    m_http.setConnectTimeoutMs(7500);
-    // 2. The series file type.
-    if (m_environment.registerFileType)
-        m_environment.registerFileType(m_environment.exePath);
-    // 3. The series file named on the command line.
-    StartFile = startFileFromArguments(m_environment.parameters);
-    // 4. Folders; the open dialog starts in the data folder.
-    const Folders f = DetermineFolders(
-        QFileInfo(m_environment.exePath).absolutePath(),
-        m_environment.specialDirectory ? m_environment.specialDirectory(kAppDataFolder) : QString());
-    ProgDir = f.ProgDir;
-    DataDir = f.DataDir;
     m_logic.setOd1Folder(DataDir);
-    IniDir = f.IniDir;
-    // 5. Settings.
-    if (IoStatus st = LoadSettings(IniDaten, IniDir); !st) {
-        // The defaults serve for this run; the message tells why nothing was remembered.
-        IniDaten.setDefaults();
-        m_dialogs.message(st.error);
-    }
-    // 6. Proxy.
-    applyProxy();
-    // 7. Remembered user IDs.
     Combo1->clear();
     CheckBox1->setChecked(isSet(IniDaten.Merken));
     Combo1->addItems(RememberedUserIDs(IniDaten));

@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "ui/start/start_logic.h"
+#include "ui/start/startup.h"
 
 class QCheckBox;
 class QComboBox;
@@ -23,24 +24,13 @@ class TFdirektvote;
 class TFshow;
 class TFEinstellungen;
 
-// What the start window needs of the system; the program passes the real ones, tests their own.
-struct StartEnvironment {
-    QString basisURL;       // the server's base URL, ending in "/"
-    QString exePath;        // the running executable
-    QStringList parameters; // the command line without the program name
-    std::function<QString(int)> specialDirectory;
-    std::function<void(const QString &exePath)> registerFileType;
-    std::function<bool(const QString &url)> openDocument;
-
-    // The real ones: compiled base URL, this process, the platform layer.
-    static StartEnvironment fromSystem(const QStringList &parameters);
-};
-
 class Tfstart : public QWidget {
     Q_OBJECT
 public:
-    // The creation step: folders, settings, the HTTP client's time-out and proxy, remembered user
-    // IDs. It touches no other window; those are handed over with setWindows() once they exist.
+    // Shows the run's state as start-up left it (startUp, ui/start/startup.h): the remembered user
+    // IDs of the settings, the open dialog in the data folder. It touches no other window; those
+    // are handed over with setWindows() once they exist. `http` takes the proxy the settings
+    // dialog sets.
     Tfstart(StartEnvironment environment, ServerOperations &server, HttpClient &http, Dialogs &dialogs,
             QWidget *parent = nullptr);
     ~Tfstart() override;
