@@ -77,7 +77,8 @@ struct PgStore::Result {
     bool null(int row, int col) const { return PQgetisnull(r, row, col) != 0; }
 };
 
-PgStore::PgStore(const std::string &uri, bool create) : m_uri(uri)
+PgStore::PgStore(const std::string &uri, bool create, int replyTimeoutMs)
+    : m_uri(uri), m_replyTimeout(std::max(replyTimeoutMs, 100))
 {
     connect();
     try {
@@ -96,10 +97,18 @@ PgStore::~PgStore()
 
 void PgStore::connect()
 {
-    if (!m_conn)
-        m_conn = PQconnectdb(m_uri.c_str());
-    else
+    if (!m_conn) {
+        // A database that does not answer is given up on as a reply is: after the reply time-out
+        // (libpq counts whole seconds, 2 at the least). The URI comes last, so that what it says
+        // itself holds.
+        const std::string seconds =
+            std::to_string(std::max<int64_t>(2, (m_replyTimeout.count() + 999) / 1000));
+        const char *keys[] = {"connect_timeout", "dbname", nullptr};
+        const char *values[] = {seconds.c_str(), m_uri.c_str(), nullptr};
+        m_conn = PQconnectdbParams(keys, values, 1);
+    } else {
         PQreset(m_conn);
+    }
     if (!m_conn)
         throw StoreUnavailable("cannot connect to the database: out of memory");
     if (PQstatus(m_conn) != CONNECTION_OK) {
@@ -159,12 +168,46 @@ PgStore::Result PgStore::run(const char *sql, const std::vector<std::string> &pa
     values.reserve(params.size());
     for (const auto &p : params)
         values.push_back(p.c_str());
-    PGresult *res = PQexecParams(m_conn, sql, static_cast<int>(values.size()), nullptr, values.data(),
-                                 nullptr, nullptr, 0);
+    PGresult *res = exec(sql, values);
     const auto status = PQresultStatus(res);
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
         fail(sql, res);
     return Result(res);
+}
+
+PGresult *PgStore::exec(const char *sql, const std::vector<const char *> &values)
+{
+    if (!PQsendQueryParams(m_conn, sql, static_cast<int>(values.size()), nullptr, values.data(), nullptr,
+                           nullptr, 0))
+        return nullptr;
+    // A database that hangs (its machine stopped, the network dropping packets) answers nothing
+    // at all: past the reply time-out the connection is given up, as if it were lost, so that the
+    // votes waiting are answered as not stored instead of never.
+    const auto deadline = std::chrono::steady_clock::now() + m_replyTimeout;
+    PGresult *last = nullptr;
+    for (;;) {
+        while (PQisBusy(m_conn)) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            pollfd p{PQsocket(m_conn), POLLIN, 0};
+            if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) == 0) {
+                PQclear(last);
+                PQfinish(m_conn);
+                m_conn = nullptr;
+                m_inTransaction = false;
+                throw StoreUnavailable(std::string(sql).substr(0, 40)
+                                       + "...: the database did not answer within "
+                                       + std::to_string(m_replyTimeout.count()) + " ms");
+            }
+            if (!PQconsumeInput(m_conn))
+                break; // the connection is lost: PQgetResult says so
+        }
+        PGresult *res = PQgetResult(m_conn);
+        if (!res)
+            return last;
+        PQclear(last);
+        last = res;
+    }
 }
 
 void PgStore::makeSchema(bool create)

@@ -22,7 +22,9 @@ class PgStore final : public Store {
 public:
     // Connects to `uri` (libpq's syntax; the password comes from PGPASSFILE, ~/.pgpass or
     // PGPASSWORD) and makes the tables unless they are there, or refuses when `create` is false.
-    explicit PgStore(const std::string &uri, bool create = true);
+    // A statement the database has not answered after `replyTimeoutMs` fails as if the
+    // connection were lost (StoreUnavailable), and so does a connection it does not take by then.
+    explicit PgStore(const std::string &uri, bool create = true, int replyTimeoutMs = 5000);
     ~PgStore() override;
     PgStore(const PgStore &) = delete;
     PgStore &operator=(const PgStore &) = delete;
@@ -63,6 +65,8 @@ public:
 private:
     struct Result;
     Result run(const char *sql, const std::vector<std::string> &params = {});
+    // Sends a statement and waits for its result, at most the reply time-out.
+    pg_result *exec(const char *sql, const std::vector<const char *> &values);
     void connect();
     void ensureConnected();
     void makeSchema(bool create);
@@ -72,6 +76,7 @@ private:
     [[noreturn]] void fail(const char *what, pg_result *res);
 
     std::string m_uri;
+    std::chrono::milliseconds m_replyTimeout;
     pg_conn *m_conn = nullptr;
     bool m_inTransaction = false;
     bool m_listening = false;

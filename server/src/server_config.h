@@ -23,7 +23,8 @@ struct ServerConfig {
     int64_t voteIntervalMs = 10000; // wait between two votes of a device (polls without eid)
     unsigned threads = 2;           // HTTP threads, each running a libmicrohttpd daemon in its own epoll loop
     bool fullSync = true;           // SQLite synchronous=FULL instead of NORMAL
-    int busyTimeoutMs = 5000;       // how long a write waits for a database another program holds
+    int busyTimeoutMs =
+        5000; // how long a write waits for a SQLite file another program holds, or for PostgreSQL to answer
     HashCost unknownUserHashCost = HashCost::Interactive; // cost of the decoy check for unknown IDs
     size_t maxBodyBytes = 4096;
     size_t connectionMemoryBytes = 16 * 1024; // per connection in libmicrohttpd

@@ -25,7 +25,7 @@ std::vector<VoteStored> Store::addVotes(const std::vector<VoteRequest> &votes, i
 std::unique_ptr<Store> openStore(const std::string &db, bool fullSync, int busyTimeoutMs, bool create)
 {
     if (isPostgresUri(db))
-        return std::make_unique<PgStore>(db, create);
+        return std::make_unique<PgStore>(db, create, busyTimeoutMs);
     return std::make_unique<SqliteStore>(db, fullSync, busyTimeoutMs, create);
 }
 

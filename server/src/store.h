@@ -132,8 +132,9 @@ public:
 // `db` names a PostgreSQL database (a postgresql:// or postgres:// URI, libpq's syntax).
 bool isPostgresUri(const std::string &db);
 // Opens the database `db`: a SQLite file, or a PostgreSQL URI. Without `create`, a missing
-// SQLite file or a PostgreSQL database without the tables is a StoreError. fullSync and
-// busyTimeoutMs concern SQLite only (see SqliteStore).
+// SQLite file or a PostgreSQL database without the tables is a StoreError. fullSync concerns
+// SQLite only (see SqliteStore); busyTimeoutMs is how long SQLite waits for a lock another
+// program holds, and how long PostgreSQL may take to answer a statement or a connection.
 std::unique_ptr<Store> openStore(const std::string &db, bool fullSync, int busyTimeoutMs = 5000,
                                  bool create = true);
 // Empty when the database answers a read, else what is wrong; a connection of its own, closed again.

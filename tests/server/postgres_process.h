@@ -5,8 +5,10 @@
 // authentication for the one role `kelvora`, which owns the database `kelvora`. Header only (no
 // GoogleTest), shared by the tests and the benchmarks.
 
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
+#include <dirent.h>
 #include <filesystem>
 #include <fstream>
 #include <pwd.h>
@@ -112,6 +114,31 @@ public:
             return true;
         m_running = runProgram(m_as + kBin + "/pg_ctl -D " + data() + " -m fast -w stop").status != 0;
         return !m_running;
+    }
+
+    // Stops (SIGSTOP) or continues the cluster's processes: a database that hangs, answering
+    // nothing, as when its machine stalls.
+    bool freeze(bool frozen)
+    {
+        std::ifstream pidFile(data() + "/postmaster.pid");
+        long postmaster = 0;
+        if (!(pidFile >> postmaster) || postmaster <= 0)
+            return false;
+        const int signal = frozen ? SIGSTOP : SIGCONT;
+        bool ok = ::kill(static_cast<pid_t>(postmaster), signal) == 0;
+        if (DIR *proc = opendir("/proc")) {
+            while (const dirent *e = readdir(proc)) {
+                const long pid = std::atol(e->d_name);
+                std::ifstream stat(std::string("/proc/") + e->d_name + "/stat");
+                std::string name, state;
+                long skip = 0, parent = 0;
+                // pid (comm) state ppid; comm holds no spaces for the cluster's processes
+                if (pid > 0 && stat >> skip >> name >> state >> parent && parent == postmaster)
+                    ok = ::kill(static_cast<pid_t>(pid), signal) == 0 && ok;
+            }
+            closedir(proc);
+        }
+        return ok;
     }
 
     // Runs SQL with psql on the database `kelvora` (or another); its output, or nothing and `ok` false.

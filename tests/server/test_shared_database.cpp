@@ -30,13 +30,15 @@ void prepare(const std::string &db)
     store->putSetting("device_key", kv::test::testDeviceKey());
 }
 
-std::unique_ptr<kv::server::PollServer> startServer(const std::string &db, int64_t voteIntervalMs)
+std::unique_ptr<kv::server::PollServer> startServer(const std::string &db, int64_t voteIntervalMs,
+                                                    int replyTimeoutMs = 5000)
 {
     kv::server::ServerConfig c;
     c.dbPath = db;
     c.bindAddress = "127.0.0.1";
     c.port = 0;
     c.voteIntervalMs = voteIntervalMs;
+    c.busyTimeoutMs = replyTimeoutMs;
     c.unknownUserHashCost = kv::server::HashCost::Minimal;
     auto server = std::make_unique<kv::server::PollServer>(c);
     server->start();
@@ -228,6 +230,29 @@ TEST_F(SharedDatabase, AServerGoesOnWhenTheDatabaseStopsAndStartsAgain)
     EXPECT_TRUE(kv::test::waitUntil([&] {
         return get(port, "/api/poll?id=lehrer").find("\"open\":false") != std::string::npos;
     })) << "the server no longer hears of the other's polls";
+}
+
+TEST_F(SharedDatabase, AVoteIsAnsweredWhileTheDatabaseHangs)
+{
+    kv::test::PostgresProcess pg; // a cluster of its own, frozen by this test
+    KV_NEED_POSTGRES(pg);
+    prepare(pg.uri());
+    const auto server = startServer(pg.uri(), 0, 1000);
+    const uint16_t port = server->port();
+    ASSERT_EQ(get(port, "/kv_set.php?id=lehrer&pw=geheim&st=4&eid=1"), "Ready for Voting");
+    ASSERT_TRUE(says(vote(port, 0, 0), 200, "counted"));
+
+    ASSERT_TRUE(pg.freeze(true));
+    const HttpResponse hung = vote(port, 1, 1);
+    ASSERT_TRUE(pg.freeze(false));
+    EXPECT_TRUE(says(hung, 503, "unstored")) << hung.status << " " << hung.body;
+    HttpResponse again;
+    EXPECT_TRUE(kv::test::waitUntil([&] {
+        again = vote(port, 1, 1);
+        return !says(again, 503, "unstored");
+    })) << "the server did not take up the database again";
+    EXPECT_TRUE(says(again, 200, "counted")) << again.status << " " << again.body;
+    EXPECT_EQ(get(port, "/kv_result_simple.php?id=lehrer"), countsText({1, 1, 0, 0, 0}));
 }
 
 TEST_F(SharedDatabase, TheProgramRefusesTablesNewerThanItKnowsOrNone)
