@@ -36,22 +36,29 @@ StartUpResult startUpAdopted(const StartEnvironment &environment, HttpClient &ht
 
 ClientWindows::ClientWindows(StartEnvironment environment, ServerAccess &server, Dialogs &dialogs,
                              DesktopServerUi &serverUi)
-    : m_startUp(startUpAdopted(environment, server.client())),
-      start(std::move(environment), server, server.client(), dialogs), m_services{server, dialogs,
-                                                                                  [this] {
-                                                                                      start.show();
-                                                                                      start.raise();
-                                                                                      start.activateWindow();
-                                                                                  }},
-      editor(m_services), instantPoll(m_services), presentation(m_services), settings(dialogs, &start),
-      about(server.basisURL()), statistics(dialogs)
+    : m_startUp(startUpAdopted(environment, server.client())), m_services(services(server, dialogs)),
+      start(std::move(environment), m_services, server.client()), editor(m_services), instantPoll(m_services),
+      presentation(m_services), settings(dialogs, &start), about(server.basisURL()), statistics(dialogs)
 {
     if (!m_startUp.settingsProblem.isEmpty())
         dialogs.message(m_startUp.settingsProblem);
     serverUi.setMainWindow(&start);
-    instantPoll.setStatisticsWindow(&statistics);
-    editor.setWindows(&presentation, &statistics);
-    start.setWindows(&editor, &instantPoll, &presentation, &settings);
+}
+
+WindowServices ClientWindows::services(ServerAccess &server, Dialogs &dialogs)
+{
+    WindowServices s{server, dialogs, [this] {
+                         start.show();
+                         start.raise();
+                         start.activateWindow();
+                     }};
+    s.showInstantPoll = [this] { instantPoll.show(); };
+    s.showEditor = [this] { editor.show(); };
+    s.presentSeries = [this](const QString &file) { return presentation.present(file); };
+    s.showSettings = [this] { settings.exec(); };
+    s.showStatistics = [this](const QWidget &opener) { statistics.showFor(opener); };
+    s.setEditorOpenFolder = [this](const QString &folder) { editor.setOpenFolder(folder); };
+    return s;
 }
 
 } // namespace kv

@@ -30,15 +30,15 @@ public:
                   DesktopServerUi &serverUi);
 
 private:
+    // The services every window is made with: the ways to the others refer to the windows below,
+    // which exist once they are first used.
+    WindowServices services(ServerAccess &server, Dialogs &dialogs);
+
     StartUpResult m_startUp;
+    WindowServices m_services;
 
 public:
     Tfstart start;
-
-private:
-    WindowServices m_services; // made once the start window exists: every window returns to it
-
-public:
     TFMain editor;
     TFdirektvote instantPoll;
     TFshow presentation;

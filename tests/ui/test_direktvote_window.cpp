@@ -86,9 +86,10 @@ private slots:
         fx->http.setHandler("/kv_reset.php", [](const LoopbackHttpServer::Request &) {
             return LoopbackHttpServer::Response::text("OK");
         });
-        window = std::make_unique<TFdirektvote>(fx->services());
+        WindowServices services = fx->services();
+        services.showStatistics = [this](const QWidget &opener) { statistics->showFor(opener); };
+        window = std::make_unique<TFdirektvote>(services);
         statistics = std::make_unique<TFStatistik>(fx->dialogs);
-        window->setStatisticsWindow(statistics.get());
         window->show();
     }
 

@@ -103,10 +103,12 @@ private slots:
         ProgDir = fx->prog.path();
         DataDir = fx->appData.path();
         IniDir = fx->prog.path();
-        editor = std::make_unique<TFMain>(fx->services());
+        WindowServices services = fx->services();
+        services.presentSeries = [this](const QString &file) { return presentation->present(file); };
+        services.showStatistics = [this](const QWidget &opener) { statistics->showFor(opener); };
+        editor = std::make_unique<TFMain>(services);
         presentation = std::make_unique<TFshow>(fx->services());
         statistics = std::make_unique<TFStatistik>(fx->dialogs);
-        editor->setWindows(presentation.get(), statistics.get());
         editor->show();
         // Keyboard shortcuts go to the active window.
         editor->activateWindow();

@@ -68,9 +68,14 @@ class StartWindowTest : public QObject {
         adoptStartUp(startUpResult);
         if (!startUpResult.settingsProblem.isEmpty())
             fx->dialogs.message(startUpResult.settingsProblem);
-        start = std::make_unique<Tfstart>(u, access, access.client(), fx->dialogs);
+        WindowServices services{access, fx->dialogs, {}};
+        services.showInstantPoll = [this] { sofort->show(); };
+        services.showEditor = [this] { editor->show(); };
+        services.presentSeries = [this](const QString &file) { return show->present(file); };
+        services.showSettings = [this] { einstellungen->exec(); };
+        services.setEditorOpenFolder = [this](const QString &folder) { editor->setOpenFolder(folder); };
+        start = std::make_unique<Tfstart>(u, services, access.client());
         fx->serverUi.setMainWindow(start.get());
-        start->setWindows(editor.get(), sofort.get(), show.get(), einstellungen.get());
         return *start;
     }
 

@@ -238,12 +238,6 @@ void TFMain::buildMenu()
                          QKeySequence(Qt::Key_PageDown));
 }
 
-void TFMain::setWindows(TFshow *presentation, TFStatistik *statistics)
-{
-    m_presentation = presentation;
-    m_statistics = statistics;
-}
-
 void TFMain::paint()
 {
     buildControls();
@@ -305,18 +299,16 @@ void TFMain::BitBtn3Click()
         return;
     const QString file = m_logic.presentClicked();
     paint();
-    if (file.isEmpty() || !m_presentation)
+    if (file.isEmpty() || !m_services.presentSeries)
         return;
-    if (m_presentation->PraesentationStarten(file)) {
-        m_presentation->show();
+    if (m_services.presentSeries(file))
         hide();
-    }
 }
 
 void TFMain::Button1Click()
 {
-    if (m_logic.statisticsClicked() && m_statistics)
-        m_statistics->showFor(*this);
+    if (m_logic.statisticsClicked() && m_services.showStatistics)
+        m_services.showStatistics(*this);
 }
 
 void TFMain::BitBtn4Click()

@@ -32,7 +32,6 @@ public:
     ~TFMain() override;
 
     // The windows the editor opens: "Präsentieren" and "Antwort Statistik". Set once all exist.
-    void setWindows(TFshow *presentation, TFStatistik *statistics);
 
     // The folder the editor's open dialog starts in (the data folder unless Ctrl+O changed it).
     void setOpenFolder(const QString &folder) { m_logic.setOpenFolder(folder); }
@@ -75,8 +74,6 @@ private:
 
     WindowServices m_services;
     MainLogic m_logic;
-    TFshow *m_presentation = nullptr;
-    TFStatistik *m_statistics = nullptr;
     bool m_controlsBuilt = false;
     bool m_painting = false;
     bool m_presenting = false;

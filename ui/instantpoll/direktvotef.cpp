@@ -231,8 +231,8 @@ void TFdirektvote::Timer_nTimer()
 void TFdirektvote::Button2Click()
 {
     m_logic.button2Click();
-    if (m_statistics)
-        m_statistics->showFor(*this);
+    if (m_services.showStatistics)
+        m_services.showStatistics(*this);
 }
 
 void TFdirektvote::Button3Click()

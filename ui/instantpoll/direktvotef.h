@@ -27,7 +27,6 @@ public:
     explicit TFdirektvote(WindowServices services, QWidget *parent = nullptr);
 
     // The statistics window "Alte Ergebnisse" opens; it is created after this one.
-    void setStatisticsWindow(TFStatistik *statistics) { m_statistics = statistics; }
 
     // Handlers, as a click or a tick runs them.
     void Button1Click(); // the action button
@@ -53,7 +52,6 @@ private:
 
     WindowServices m_services;
     DirektvoteLogic m_logic;
-    TFStatistik *m_statistics = nullptr;
     JoinLinkSource m_joinLink;
     JoinLinkDialog *m_joinLinkDialog = nullptr; // made on first use
     bool m_joinLinkShowing = false;

@@ -303,6 +303,14 @@ bool TFshow::PraesentationStarten(const QString &datei)
     return ok;
 }
 
+bool TFshow::present(const QString &datei)
+{
+    if (!PraesentationStarten(datei))
+        return false;
+    show();
+    return true;
+}
+
 void TFshow::Fortschalten()
 {
     m_logic.Fortschalten();

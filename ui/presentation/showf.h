@@ -47,6 +47,8 @@ public:
     // Loads the series to present and shows its first question; false (after telling the user
     // why) when the file cannot be read or holds no question. The caller shows the window.
     bool PraesentationStarten(const QString &datei);
+    // PraesentationStarten, then the window is shown when it started.
+    bool present(const QString &datei);
 
     // Handlers, as a click, key or tick runs them.
     void Fortschalten();

@@ -18,17 +18,12 @@
 #include "net/http_client.h"
 #include "ui/common/accessible.h"
 #include "ui/common/build_config.h"
-#include "ui/editor/mainf.h"
-#include "ui/instantpoll/direktvotef.h"
-#include "ui/presentation/showf.h"
-#include "ui/settings/einstellungenf.h"
 
 namespace kv {
 
-Tfstart::Tfstart(StartEnvironment environment, ServerOperations &server, HttpClient &http, Dialogs &dialogs,
-                 QWidget *parent)
-    : QWidget(parent), m_environment(std::move(environment)), m_http(http), m_dialogs(dialogs),
-      m_logic(sharedSession(), server, dialogs)
+Tfstart::Tfstart(StartEnvironment environment, WindowServices services, HttpClient &http, QWidget *parent)
+    : QWidget(parent), m_environment(std::move(environment)), m_http(http), m_services(std::move(services)),
+      m_logic(m_services.session, m_services.server, m_services.dialogs)
 {
     setObjectName(QStringLiteral("Tfstart"));
     setWindowTitle(QStringLiteral("Kelvora ") + QLatin1String(kVersion));
@@ -84,10 +79,10 @@ Tfstart::Tfstart(StartEnvironment environment, ServerOperations &server, HttpCli
     // The window sees every key before its controls do.
     qApp->installEventFilter(this);
 
-    m_logic.setOd1Folder(DataDir);
+    m_logic.setOd1Folder(m_services.session.DataDir);
     Combo1->clear();
-    CheckBox1->setChecked(isSet(IniDaten.Merken));
-    Combo1->addItems(RememberedUserIDs(IniDaten));
+    CheckBox1->setChecked(isSet(m_services.session.IniDaten.Merken));
+    Combo1->addItems(RememberedUserIDs(m_services.session.IniDaten));
     Combo1->setCurrentIndex(-1);
     Combo1->setEditText(QString());
 
@@ -98,18 +93,9 @@ Tfstart::Tfstart(StartEnvironment environment, ServerOperations &server, HttpCli
 
 Tfstart::~Tfstart() = default;
 
-void Tfstart::setWindows(TFMain *editor, TFdirektvote *instantPoll, TFshow *presentation,
-                         TFEinstellungen *settings)
-{
-    m_editor = editor;
-    m_instantPoll = instantPoll;
-    m_presentation = presentation;
-    m_settings = settings;
-}
-
 void Tfstart::applyProxy()
 {
-    m_http.setProxy(IniDaten.ProxyServer.text(), IniDaten.ProxyPort);
+    m_http.setProxy(m_services.session.IniDaten.ProxyServer.text(), m_services.session.IniDaten.ProxyPort);
 }
 
 void Tfstart::showEvent(QShowEvent *event)
@@ -135,14 +121,14 @@ void Tfstart::vorgewaehltTimerTick()
 
 void Tfstart::Combo1Select()
 {
-    if (const auto pw = LookupPassword(IniDaten, Combo1->currentText()))
+    if (const auto pw = LookupPassword(m_services.session.IniDaten, Combo1->currentText()))
         Edit2->setText(*pw);
 }
 
-void Tfstart::showInsteadOfStart(QWidget *window)
+void Tfstart::showInsteadOfStart(const std::function<void()> &show)
 {
-    if (window)
-        window->show();
+    if (show)
+        show();
     hide();
 }
 
@@ -150,31 +136,31 @@ void Tfstart::Button1Click()
 {
     if (m_logic.login(Aktion::SofortUmfrage, Combo1->currentText(), Edit2->text())
         == StartLogic::LoginResult::Accepted)
-        showInsteadOfStart(m_instantPoll);
+        showInsteadOfStart(m_services.showInstantPoll);
 }
 
 void Tfstart::Button2Click()
 {
     if (m_logic.login(Aktion::SerieZeigen, Combo1->currentText(), Edit2->text())
             != StartLogic::LoginResult::Accepted
-        || !m_presentation)
+        || !m_services.presentSeries)
         return;
     const QString file = m_logic.seriesToPresent();
-    if (!file.isEmpty() && m_presentation->PraesentationStarten(file))
-        showInsteadOfStart(m_presentation);
+    if (!file.isEmpty() && m_services.presentSeries(file))
+        hide();
 }
 
 void Tfstart::Button3Click()
 {
     if (m_logic.login(Aktion::SerieBearbeiten, Combo1->currentText(), Edit2->text())
         == StartLogic::LoginResult::Accepted)
-        showInsteadOfStart(m_editor);
+        showInsteadOfStart(m_services.showEditor);
 }
 
 void Tfstart::Button4Click()
 {
-    if (m_settings)
-        m_settings->exec();
+    if (m_services.showSettings)
+        m_services.showSettings();
     applyProxy();
 }
 
@@ -197,15 +183,15 @@ bool Tfstart::eventFilter(QObject *watched, QEvent *event)
 
 void Tfstart::ctrlO()
 {
-    m_logic.setOd1Folder(ProgDir);
-    if (m_editor)
-        m_editor->setOpenFolder(ProgDir);
+    m_logic.setOd1Folder(m_services.session.ProgDir);
+    if (m_services.setEditorOpenFolder)
+        m_services.setEditorOpenFolder(m_services.session.ProgDir);
 }
 
 void Tfstart::closeEvent(QCloseEvent *event)
 {
-    if (IoStatus st = SaveSettings(IniDaten, IniDir); !st)
-        m_dialogs.message(st.error);
+    if (IoStatus st = SaveSettings(m_services.session.IniDaten, m_services.session.IniDir); !st)
+        m_services.dialogs.message(st.error);
     event->accept();
     QCoreApplication::quit();
 }

@@ -7,6 +7,7 @@
 #include <QWidget>
 #include <functional>
 
+#include "ui/common/window_services.h"
 #include "ui/start/start_logic.h"
 #include "ui/start/startup.h"
 
@@ -19,24 +20,16 @@ class QTimer;
 namespace kv {
 
 class HttpClient;
-class TFMain;
-class TFdirektvote;
-class TFshow;
-class TFEinstellungen;
 
 class Tfstart : public QWidget {
     Q_OBJECT
 public:
     // Shows the run's state as start-up left it (startUp, ui/start/startup.h): the remembered user
-    // IDs of the settings, the open dialog in the data folder. It touches no other window; those
-    // are handed over with setWindows() once they exist. `http` takes the proxy the settings
-    // dialog sets.
-    Tfstart(StartEnvironment environment, ServerOperations &server, HttpClient &http, Dialogs &dialogs,
+    // IDs of the settings, the open dialog in the data folder. It reaches the other windows through
+    // `services`. `http` takes the proxy the settings dialog sets.
+    Tfstart(StartEnvironment environment, WindowServices services, HttpClient &http,
             QWidget *parent = nullptr);
     ~Tfstart() override;
-
-    void setWindows(TFMain *editor, TFdirektvote *instantPoll, TFshow *presentation,
-                    TFEinstellungen *settings);
 
     // Button handlers, as a click runs them.
     void Button1Click(); // "Sofort-Umfrage"
@@ -62,22 +55,17 @@ protected:
 private:
     void Combo1Select();
     void ctrlO();
-    void showInsteadOfStart(QWidget *window);
+    void showInsteadOfStart(const std::function<void()> &show);
 
     StartEnvironment m_environment;
     HttpClient &m_http;
-    Dialogs &m_dialogs;
+    WindowServices m_services;
     StartLogic m_logic;
     QComboBox *Combo1;
     QLineEdit *Edit2;
     QCheckBox *CheckBox1;
     QPushButton *Button1, *Button2, *Button3, *Button4, *Button6;
     QTimer *vorgewaehlt_timer;
-
-    TFMain *m_editor = nullptr;
-    TFdirektvote *m_instantPoll = nullptr;
-    TFshow *m_presentation = nullptr;
-    TFEinstellungen *m_settings = nullptr;
 };
 
 } // namespace kv
