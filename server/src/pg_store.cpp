@@ -13,7 +13,7 @@ namespace kv::server {
 
 namespace {
 
-constexpr const char *kPollChannel = "kelvora_polls";
+constexpr const char *kListen = "LISTEN kelvora_polls";
 // Taken while one server makes or checks the tables, so that servers starting together do not
 // make them twice.
 constexpr const char *kSchemaLock = "SELECT pg_advisory_xact_lock(7213504)";
@@ -121,7 +121,7 @@ void PgStore::connect()
         m_conn, [](void *, const char *) {}, nullptr);
     m_inTransaction = false;
     if (m_listening) {
-        PQclear(PQexec(m_conn, (std::string("LISTEN ") + kPollChannel).c_str()));
+        run(kListen);
         m_reconnected = true;
     }
 }
@@ -298,22 +298,29 @@ constexpr const char *kSelectDevices =
     "SELECT d.user_id, d.device, d.poll_id, d.last_vote_ms, d.answer, d.votes FROM devices d";
 } // namespace
 
+namespace {
+template <class R>
+PollRecord pollRow(const R &r, int i)
+{
+    PollRecord p{r.text(i, 0),
+                 r.number(i, 1),
+                 r.flag(i, 2),
+                 static_cast<int>(r.number(i, 3)),
+                 r.text(i, 4),
+                 r.flag(i, 5),
+                 {}};
+    for (int c = 0; c < kMaxAnswers; ++c)
+        p.counts[c] = r.number(i, 6 + c);
+    return p;
+}
+} // namespace
+
 std::vector<PollRecord> PgStore::polls()
 {
     const Result r = run(kSelectPolls);
     std::vector<PollRecord> out;
-    for (int i = 0; i < r.rows(); ++i) {
-        PollRecord p{r.text(i, 0),
-                     r.number(i, 1),
-                     r.flag(i, 2),
-                     static_cast<int>(r.number(i, 3)),
-                     r.text(i, 4),
-                     r.flag(i, 5),
-                     {}};
-        for (int c = 0; c < kMaxAnswers; ++c)
-            p.counts[c] = r.number(i, 6 + c);
-        out.push_back(std::move(p));
-    }
+    for (int i = 0; i < r.rows(); ++i)
+        out.push_back(pollRow(r, i));
     return out;
 }
 
@@ -322,16 +329,7 @@ std::optional<PollRecord> PgStore::poll(const std::string &user)
     const Result r = run((std::string(kSelectPolls) + " WHERE user_id = $1").c_str(), {user});
     if (!r.rows())
         return std::nullopt;
-    PollRecord p{r.text(0, 0),
-                 r.number(0, 1),
-                 r.flag(0, 2),
-                 static_cast<int>(r.number(0, 3)),
-                 r.text(0, 4),
-                 r.flag(0, 5),
-                 {}};
-    for (int c = 0; c < kMaxAnswers; ++c)
-        p.counts[c] = r.number(0, 6 + c);
-    return p;
+    return pollRow(r, 0);
 }
 
 namespace {
@@ -617,7 +615,7 @@ std::vector<VoteStored> PgStore::addDistinctVotes(const std::vector<const VoteRe
 void PgStore::listenForPolls()
 {
     m_listening = true;
-    run((std::string("LISTEN ") + kPollChannel).c_str());
+    run(kListen);
 }
 
 std::vector<std::string> PgStore::waitForPolls(int timeoutMs)
@@ -645,12 +643,10 @@ std::vector<std::string> PgStore::waitForPolls(int timeoutMs)
     pollfd p{PQsocket(m_conn), POLLIN, 0};
     if (p.fd >= 0 && ::poll(&p, 1, timeoutMs) > 0) {
         if (!PQconsumeInput(m_conn) || PQstatus(m_conn) != CONNECTION_OK) {
-            // Lost: the next call reconnects, and reports that anything may have changed.
-            PQreset(m_conn);
-            if (PQstatus(m_conn) == CONNECTION_OK) {
-                PQclear(PQexec(m_conn, (std::string("LISTEN ") + kPollChannel).c_str()));
-                users.emplace_back("*");
-            }
+            // Lost: the next call reconnects (with back-off), and reports then that anything may
+            // have changed.
+            PQfinish(m_conn);
+            m_conn = nullptr;
             return users;
         }
         collect();
