@@ -2,11 +2,11 @@
 
 #include <QAbstractButton>
 #include <QAction>
-#include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QFrame>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
@@ -21,6 +21,7 @@
 #include "core/recdef.h"
 #include "ui/common/accessible.h"
 #include "ui/common/fonts.h"
+#include "ui/common/own_events.h"
 #include "ui/common/reentry_guard.h"
 #include "ui/presentation/page_layout.h"
 
@@ -149,7 +150,7 @@ TFshow::TFshow(WindowServices services, QWidget *parent)
     m_logic.setCloseWindow([this] { close(); });
 
     // The window sees every key before its controls do, and every click on the page's elements.
-    qApp->installEventFilter(this);
+    watchOwnEvents(this, this);
 
     // A normal sizeable window of 1054 x 626 at 446, 228 of its screen.
     resize(1054, 626);
@@ -286,11 +287,6 @@ void TFshow::buildControls()
     toggle(WeiterButton1, &ShowLogic::toggleButtonsZeigen);
     toggle(SessionCodeeingeben1, &ShowLogic::sessionCodeMenu);
     connect(AbstimmLinkanzeigen1, &QAction::triggered, this, &TFshow::showJoinLink);
-}
-
-TFshow::~TFshow()
-{
-    qApp->removeEventFilter(this);
 }
 
 bool TFshow::PraesentationStarten(const QString &datei)

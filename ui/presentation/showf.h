@@ -42,7 +42,6 @@ class TFshow : public QWidget {
     Q_OBJECT
 public:
     explicit TFshow(WindowServices services, QWidget *parent = nullptr);
-    ~TFshow() override;
 
     // Loads the series to present and shows its first question; false (after telling the user
     // why) when the file cannot be read or holds no question. The caller shows the window.

@@ -1,6 +1,5 @@
 #include "ui/start/startf.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -18,6 +17,7 @@
 #include "net/http_client.h"
 #include "ui/common/accessible.h"
 #include "ui/common/build_config.h"
+#include "ui/common/own_events.h"
 
 namespace kv {
 
@@ -76,8 +76,8 @@ Tfstart::Tfstart(StartEnvironment environment, WindowServices services, HttpClie
     connect(Combo1, &QComboBox::activated, this, [this] { Combo1Select(); });
     connect(CheckBox1, &QCheckBox::toggled, this, [this](bool checked) { m_logic.merkenClicked(checked); });
     connect(vorgewaehlt_timer, &QTimer::timeout, this, &Tfstart::vorgewaehltTimerTick);
-    // The window sees every key before its controls do.
-    qApp->installEventFilter(this);
+    // The window sees every key before its controls do (the user ID box keeps its key releases).
+    watchOwnEvents(this, this);
 
     m_logic.setOd1Folder(m_services.session.DataDir);
     Combo1->clear();
