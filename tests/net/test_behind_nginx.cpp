@@ -17,18 +17,12 @@
 #include "tests/server/https_fetch.h"
 #include "tests/server/nginx_process.h"
 #include "tests/server/server_fixture.h"
+#include "tests/support/recording_server_ui.h"
 
 namespace {
 
 using kv::test::HttpsFetch;
 using Clock = std::chrono::steady_clock;
-
-struct SilentUi : kv::ServerUi {
-    QStringList messages;
-    void showMessage(const QString &text) override { messages << text; }
-    void setBusyCursor(bool) override {}
-    void bringToFront() override {}
-};
 
 class BehindNginx : public kv::test::ServerFixture {
 protected:
@@ -59,7 +53,7 @@ protected:
 
     kv::test::NginxProcess nginx;
     QTemporaryDir tmp;
-    SilentUi ui;
+    kv::test::RecordingServerUi ui;
     std::unique_ptr<kv::ServerAccess> access;
 };
 
@@ -98,7 +92,7 @@ TEST_F(BehindNginx, TheAudienceAndTheLecturerOverHttps)
     ASSERT_TRUE(access->ErgebnisHolen("lehrer", false));
     EXPECT_EQ(kv::Stimmen[2], 1);
     EXPECT_EQ(kv::Stimmen[1] + kv::Stimmen[3] + kv::Stimmen[4] + kv::Stimmen[5], 0);
-    EXPECT_TRUE(ui.messages.isEmpty()) << ui.messages.join('\n').toStdString();
+    EXPECT_TRUE(ui.messages().empty()) << ui.messages().front().toStdString();
 }
 
 TEST_F(BehindNginx, ALecturerLogsInWhileAnotherAddressFloodsWrongPasswords)

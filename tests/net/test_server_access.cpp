@@ -10,38 +10,21 @@
 
 #include "net/server_access.h"
 #include "tests/support/loopback_http_server.h"
+#include "tests/support/prompts.h"
 #include "tests/support/qt_printers.h"
+#include "tests/support/recording_server_ui.h"
+
+using kv::test::kStartFailed;
+using kv::test::kUnreachable;
 
 namespace {
 
 using Server = kv::test::LoopbackHttpServer;
 using Response = Server::Response;
 
-const QString kUnreachable =
-    QString::fromUtf8("Der Kelvora Server von konnte nicht erreicht werden. Bitte überprüfen Sie Ihre "
-                      "Internetverbindung und ggf. Ihre Firewall! Starten Sie das Programm ggf. erneut!");
-const QString kStartFailed =
-    QString::fromUtf8("Das Starten der Umfrage war nicht erfolgreich. Fehlermeldung des Servers: ");
 const QString kWrongUserId =
     QString::fromUtf8("Das Ergebnis der Umfrage konnte nicht ermittelt werden, da die übermittelte User-ID "
                       "ungültig ist.");
-
-// Records what the user would see, in order: "busy:1", "busy:0", "front", "msg:<text>".
-struct RecordingUi : kv::ServerUi {
-    std::vector<QString> events;
-    void showMessage(const QString &text) override { events.push_back("msg:" + text); }
-    void setBusyCursor(bool on) override { events.push_back(on ? "busy:1" : "busy:0"); }
-    void bringToFront() override { events.push_back("front"); }
-
-    std::vector<QString> messages() const
-    {
-        std::vector<QString> out;
-        for (const auto &e : events)
-            if (e.startsWith("msg:"))
-                out.push_back(e.mid(4));
-        return out;
-    }
-};
 
 using Events = std::vector<QString>;
 
@@ -72,7 +55,7 @@ protected:
 
     Server server;
     QTemporaryDir tmp;
-    RecordingUi ui;
+    kv::test::RecordingServerUi ui;
     kv::ServerAccess access{QString::fromStdString(server.baseUrl()), [this] { return tmp.path(); }, ui};
 };
 

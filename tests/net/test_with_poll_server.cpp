@@ -7,15 +7,10 @@
 #include "core/recdef.h"
 #include "net/server_access.h"
 #include "tests/server/server_fixture.h"
+#include "tests/support/prompts.h"
+#include "tests/support/recording_server_ui.h"
 
 namespace {
-
-struct SilentUi : kv::ServerUi {
-    QStringList messages;
-    void showMessage(const QString &text) override { messages << text; }
-    void setBusyCursor(bool) override {}
-    void bringToFront() override {}
-};
 
 // A lecturer whose ID and password need every kind of escaping, in Windows-1252.
 const std::string kIdUtf8 = "Müller&Co #1?";
@@ -46,7 +41,7 @@ protected:
     }
 
     QTemporaryDir tmp;
-    SilentUi ui;
+    kv::test::RecordingServerUi ui;
     std::unique_ptr<kv::ServerAccess> access;
 };
 
@@ -56,7 +51,7 @@ TEST_F(ClientWithPollServer, LoginAcceptsTheRightPasswordOnly)
     const QString wrong = access->BenutzerPruefen(kId, kPw + "x");
     EXPECT_FALSE(wrong.isEmpty());
     EXPECT_NE(wrong, "User exists");
-    EXPECT_TRUE(ui.messages.isEmpty());
+    EXPECT_TRUE(ui.messages().empty());
 }
 
 TEST_F(ClientWithPollServer, AWholePollFromOpeningToClosing)
@@ -75,7 +70,7 @@ TEST_F(ClientWithPollServer, AWholePollFromOpeningToClosing)
     EXPECT_EQ(vote(6, "B", "Kurs 7"), 409);
     ASSERT_TRUE(access->ErgebnisHolen(kId, true)); // the last counts stay readable
     EXPECT_EQ(stimmen(), (std::vector<uint16_t>{2, 0, 1, 0, 0}));
-    EXPECT_TRUE(ui.messages.isEmpty());
+    EXPECT_TRUE(ui.messages().empty());
 }
 
 TEST_F(ClientWithPollServer, YesNoWithOneVotePerDevice)
@@ -91,16 +86,15 @@ TEST_F(ClientWithPollServer, YesNoWithOneVotePerDevice)
 TEST_F(ClientWithPollServer, RefusedStartAndUnknownIdAreShown)
 {
     EXPECT_FALSE(access->UmfrageStarten(kId, "falsch", QString(), 4, false));
-    ASSERT_EQ(ui.messages.size(), 1);
-    EXPECT_TRUE(ui.messages[0].startsWith(
-        "Das Starten der Umfrage war nicht erfolgreich. Fehlermeldung des Servers: "));
-    EXPECT_GT(ui.messages[0].size(), 75); // the server's own text follows
+    ASSERT_EQ(ui.messages().size(), 1u);
+    EXPECT_TRUE(ui.messages()[0].startsWith(kv::test::kStartFailed));
+    EXPECT_GT(ui.messages()[0].size(), 75); // the server's own text follows
 
     for (int k = 1; k <= 5; ++k)
         kv::Stimmen[k] = 7;
     EXPECT_FALSE(access->ErgebnisHolen("niemand", false));
     EXPECT_EQ(
-        ui.messages.last(),
+        ui.messages().back(),
         "Das Ergebnis der Umfrage konnte nicht ermittelt werden, da die übermittelte User-ID ungültig ist.");
     EXPECT_EQ(stimmen(), (std::vector<uint16_t>{7, 7, 7, 7, 7}));
 }
@@ -115,5 +109,5 @@ TEST_F(ClientWithPollServer, TheServerTellsTheAudienceLink)
     ASSERT_TRUE(link.has_value());
     EXPECT_EQ(*link, QStringLiteral("http://127.0.0.1:%1/?id=M%C3%BCller%26Co%20%231%3F").arg(port()));
     EXPECT_FALSE(access->fetchJoinLink(QStringLiteral("niemand")).has_value());
-    EXPECT_TRUE(ui.messages.isEmpty());
+    EXPECT_TRUE(ui.messages().empty());
 }

@@ -17,6 +17,8 @@
 #include "core/history.h"
 #include "core/recdef.h"
 #include "tests/support/accessibility.h"
+#include "tests/support/controls.h"
+#include "tests/support/prompts.h"
 #include "tests/support/window_fixture.h"
 #include "ui/editor/statistikf.h"
 #include "ui/instantpoll/chart_geometry.h"
@@ -25,10 +27,9 @@
 using namespace kv;
 using kv::test::LoopbackHttpServer;
 
-namespace {
-const QString kStartFailed =
-    QStringLiteral("Das Starten der Umfrage war nicht erfolgreich. Fehlermeldung des Servers: ");
-} // namespace
+using kv::test::kStartFailed;
+
+namespace {} // namespace
 
 class DirektvoteWindowTest : public QObject {
     Q_OBJECT
@@ -38,12 +39,9 @@ class DirektvoteWindowTest : public QObject {
     std::unique_ptr<TFStatistik> statistics;
 
     template <typename W>
-    W *child(const char *name)
+    W *child(const QString &name)
     {
-        W *w = window->findChild<W *>(QLatin1String(name));
-        if (!w)
-            qFatal("no control %s", name);
-        return w;
+        return test::child<W>(window.get(), name);
     }
     QPushButton *button1() { return child<QPushButton>("Button1"); }
     QLabel *status() { return child<QLabel>("Label4"); }

@@ -9,6 +9,7 @@
 #include "core/recdef.h"
 #include "core/series.h"
 #include "tests/support/fake_server.h"
+#include "tests/support/prompts.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/scripted_dialogs.h"
 #include "tests/support/shared_state.h"
@@ -17,15 +18,12 @@
 
 using namespace kv;
 
-namespace {
+using kv::test::kOverwrite;
+using kv::test::kPromptClose;
+using kv::test::kPromptLoad;
+using kv::test::kPromptNew;
 
-const QString kPromptNew =
-    QStringLiteral("Die aktuelle Frageserie wurde verändert. Vor dem Erstellen einer neuen Serie speichern?");
-const QString kPromptLoad =
-    QStringLiteral("Die aktuelle Frageserie wurde verändert. Vor dem Öffnen einer anderen Serie speichern?");
-const QString kPromptClose =
-    QStringLiteral("Die aktuelle Frageserie wurde verändert. Vor dem Schließen speichern?");
-const QString kOverwrite = QStringLiteral("Die Datei existiert bereits. Überschreiben?");
+namespace {
 
 void addResults(TFrage &f, int n)
 {

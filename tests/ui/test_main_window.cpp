@@ -21,6 +21,8 @@
 #include "core/recdef.h"
 #include "core/series.h"
 #include "tests/support/accessibility.h"
+#include "tests/support/controls.h"
+#include "tests/support/prompts.h"
 #include "tests/support/window_fixture.h"
 #include "ui/editor/mainf.h"
 #include "ui/editor/statistikf.h"
@@ -28,17 +30,12 @@
 
 using namespace kv;
 
-namespace {
+using kv::test::kOverwrite;
+using kv::test::kPromptClose;
+using kv::test::kPromptLoad;
+using kv::test::kPromptNew;
 
-const QString kPromptNew =
-    QStringLiteral("Die aktuelle Frageserie wurde verändert. Vor dem Erstellen einer neuen Serie speichern?");
-const QString kPromptLoad =
-    QStringLiteral("Die aktuelle Frageserie wurde verändert. Vor dem Öffnen einer anderen Serie speichern?");
-const QString kPromptClose =
-    QStringLiteral("Die aktuelle Frageserie wurde verändert. Vor dem Schließen speichern?");
-const QString kOverwrite = QStringLiteral("Die Datei existiert bereits. Überschreiben?");
-
-} // namespace
+namespace {} // namespace
 
 class MainWindowTest : public QObject {
     Q_OBJECT
@@ -51,10 +48,7 @@ class MainWindowTest : public QObject {
     template <typename W>
     W *child(const QString &name)
     {
-        W *w = editor->findChild<W *>(name);
-        if (!w)
-            qFatal("no control %s", qPrintable(name));
-        return w;
+        return test::child<W>(editor.get(), name);
     }
     QPlainTextEdit *memo() { return child<QPlainTextEdit>(QStringLiteral("Memo1")); }
     QLineEdit *edit(int k) { return child<QLineEdit>(QStringLiteral("Edit%1").arg(k)); }

@@ -11,7 +11,9 @@
 #include "core/series.h"
 #include "net/server_access.h"
 #include "tests/support/loopback_http_server.h"
+#include "tests/support/prompts.h"
 #include "tests/support/qt_printers.h"
+#include "tests/support/recording_server_ui.h"
 #include "tests/support/scripted_dialogs.h"
 #include "tests/support/shared_state.h"
 #include "tests/support/temp_folder.h"
@@ -21,26 +23,12 @@ using namespace kv;
 using kv::test::LoopbackHttpServer;
 using Response = LoopbackHttpServer::Response;
 
+using kv::test::kStartFailed;
+using kv::test::kUnreachable;
+
 namespace {
 
-const QString kUnreachable = QStringLiteral(
-    "Der Kelvora Server von konnte nicht erreicht werden. Bitte überprüfen Sie Ihre Internetverbindung "
-    "und ggf. Ihre Firewall! Starten Sie das Programm ggf. erneut!");
-const QString kStartFailed =
-    QStringLiteral("Das Starten der Umfrage war nicht erfolgreich. Fehlermeldung des Servers: ");
 constexpr double kClock = 46000.5;
-
-// What a failed request shows, through the scripted dialogs.
-class TestServerUi : public ServerUi {
-public:
-    explicit TestServerUi(Dialogs &dialogs) : m_dialogs(dialogs) {}
-    void showMessage(const QString &text) override { m_dialogs.message(text); }
-    void setBusyCursor(bool) override {}
-    void bringToFront() override {}
-
-private:
-    Dialogs &m_dialogs;
-};
 
 struct Q {
     uint16_t typ;
@@ -151,7 +139,7 @@ protected:
     test::TempFolder folder;
     LoopbackHttpServer http;
     test::ScriptedDialogs dialogs;
-    TestServerUi ui{dialogs};
+    test::RecordingServerUi ui{[this](const QString &text) { dialogs.message(text); }};
     std::unique_ptr<ServerAccess> server;
     std::unique_ptr<ShowLogic> logic;
     std::unique_ptr<TFragen> original;
