@@ -18,8 +18,8 @@ StartEnvironment systemStartEnvironment(const QStringList &parameters)
     u.exePath = QCoreApplication::applicationFilePath();
     u.parameters = parameters;
     u.specialDirectory = SpecialDirectory;
-    u.registerFileType = [](const QString &exe) { RegisterSeriesFileType(exe); };
-    u.openDocument = [](const QString &url) { return OpenDocument(QUrl(url)); };
+    u.registerFileType = [](const QString &exe) { registerSeriesFileType(exe); };
+    u.openDocument = [](const QString &url) { return openDocument(QUrl(url)); };
     return u;
 }
 

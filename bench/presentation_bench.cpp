@@ -38,7 +38,7 @@ namespace {
 class QuietDialogs : public Dialogs {
 public:
     void message(const QString &text) override { std::printf("  (message: %s)\n", qPrintable(text)); }
-    Antwort confirm(const QString &, Knoepfe) override { return Antwort::No; }
+    Answer confirm(const QString &, Buttons) override { return Answer::No; }
     QString openFile(const QString &, const QString &, bool) override { return {}; }
     QString saveFile(const QString &, const QString &, const QString &) override { return {}; }
 };

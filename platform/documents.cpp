@@ -14,7 +14,7 @@
 
 namespace kv {
 
-bool OpenDocument(const QUrl &url)
+bool openDocument(const QUrl &url)
 {
     if (!url.isValid() || url.isEmpty())
         return false;

@@ -5,6 +5,6 @@ namespace kv {
 
 // Opens `url` (a local file or a web address) with the desktop's default handler, maximised
 // where the system allows it. False when no handler could be started.
-bool OpenDocument(const QUrl &url);
+bool openDocument(const QUrl &url);
 
 } // namespace kv

@@ -253,7 +253,7 @@ bool registryAssociationCurrent(const std::wstring &command)
 
 AssociationStatus registerInRegistry(const QString &exePath)
 {
-    const std::wstring command = wide(WindowsOpenCommand(exePath));
+    const std::wstring command = wide(windowsOpenCommand(exePath));
     if (registryAssociationCurrent(command))
         return AssociationStatus::AlreadyCurrent;
     if (!isAdministrator())
@@ -285,7 +285,7 @@ AssociationStatus registerInRegistry(const QString &exePath)
     RegKey icon;
     if (!openForWriting(icon, L"kvffile\\DefaultIcon"))
         return AssociationStatus::Failed;
-    ok &= setString(icon.get(), nullptr, wide(WindowsIconValue(exePath)));
+    ok &= setString(icon.get(), nullptr, wide(windowsIconValue(exePath)));
 
     // Lets Explorer pick up the new icon and verb without a restart.
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST | SHCNF_FLUSHNOWAIT, nullptr, nullptr);
@@ -295,7 +295,7 @@ AssociationStatus registerInRegistry(const QString &exePath)
 
 } // namespace
 
-void RegisterSeriesFileType(const QString &exePath) noexcept
+void registerSeriesFileType(const QString &exePath) noexcept
 {
     try {
         if (exePath.isEmpty())
@@ -304,26 +304,26 @@ void RegisterSeriesFileType(const QString &exePath) noexcept
 #ifdef Q_OS_WIN
         registerInRegistry(exe);
 #else
-        const QString dataHome = DataHome();
+        const QString dataHome = xdgDataHome();
         if (!dataHome.isEmpty())
-            RegisterSeriesFileTypeFor(dataHome, SystemDataDirs(), exe);
+            registerSeriesFileTypeFor(dataHome, xdgDataDirs(), exe);
 #endif
     } catch (...) {
         // The association is a convenience; start-up goes on without it.
     }
 }
 
-QString WindowsOpenCommand(const QString &exePath)
+QString windowsOpenCommand(const QString &exePath)
 {
     return QLatin1Char('"') + toBackslashes(exePath) + QLatin1String("\" \"%1\"");
 }
 
-QString WindowsIconValue(const QString &exePath)
+QString windowsIconValue(const QString &exePath)
 {
     return toBackslashes(exePath) + QLatin1String(",0");
 }
 
-QString DataHome()
+QString xdgDataHome()
 {
     const QString xdg = qEnvironmentVariable("XDG_DATA_HOME");
     if (!xdg.isEmpty() && QDir::isAbsolutePath(xdg))
@@ -334,22 +334,22 @@ QString DataHome()
     return QString();
 }
 
-QString MimePackagePath(const QString &dataHome)
+QString mimePackagePath(const QString &dataHome)
 {
     return withSlash(dataHome) + QLatin1String("mime/packages/kelvora-series.xml");
 }
 
-QString DesktopEntryPath(const QString &dataHome)
+QString desktopEntryPath(const QString &dataHome)
 {
     return withSlash(dataHome) + QLatin1String("applications/kelvora.desktop");
 }
 
-QString DesktopExecLine(const QString &exePath)
+QString desktopExecLine(const QString &exePath)
 {
     return QLatin1String("Exec=") + escapeDesktopString(quoteExecArgument(exePath)) + QLatin1String(" %f");
 }
 
-QByteArray SeriesMimePackage()
+QByteArray seriesMimePackage()
 {
     return QByteArrayLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                              "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n"
@@ -360,7 +360,7 @@ QByteArray SeriesMimePackage()
                              "</mime-info>\n");
 }
 
-QByteArray DesktopEntry(const QString &exePath)
+QByteArray desktopEntry(const QString &exePath)
 {
     const QString icon = QFileInfo(exePath).absoluteDir().absoluteFilePath(QStringLiteral("kelvora.svg"));
     const QStringList lines = {
@@ -369,7 +369,7 @@ QByteArray DesktopEntry(const QString &exePath)
         QStringLiteral("Name=Kelvora"),
         QStringLiteral("Comment=Fragen und Abstimmungen in der Vorlesung"),
         QLatin1String("MimeType=") + QLatin1String(kSeriesMimeType) + QLatin1Char(';'),
-        DesktopExecLine(exePath),
+        desktopExecLine(exePath),
         QLatin1String("Icon=") + escapeDesktopString(icon),
         QStringLiteral("Terminal=false"),
         QStringLiteral("NoDisplay=false"),
@@ -377,18 +377,18 @@ QByteArray DesktopEntry(const QString &exePath)
     return (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8();
 }
 
-bool SeriesAssociationCurrent(const QString &dataHome, const QString &exePath)
+bool seriesAssociationCurrent(const QString &dataHome, const QString &exePath)
 {
-    const QString desktopPath = DesktopEntryPath(dataHome);
-    const QString mimePath = MimePackagePath(dataHome);
+    const QString desktopPath = desktopEntryPath(dataHome);
+    const QString mimePath = mimePackagePath(dataHome);
     if (!QFileInfo(desktopPath).isFile() || !QFileInfo(mimePath).isFile())
         return false;
-    if (!desktopEntryGroup(readSmallFile(desktopPath)).contains(DesktopExecLine(exePath)))
+    if (!desktopEntryGroup(readSmallFile(desktopPath)).contains(desktopExecLine(exePath)))
         return false;
     return declaresSeriesGlob(readSmallFile(mimePath));
 }
 
-void StartToolDetached(const QString &program, const QStringList &arguments)
+void startToolDetached(const QString &program, const QStringList &arguments)
 {
     const QString found = QStandardPaths::findExecutable(program);
     if (found.isEmpty())
@@ -401,22 +401,22 @@ void StartToolDetached(const QString &program, const QStringList &arguments)
     process.startDetached();
 }
 
-AssociationStatus RegisterSeriesFileTypeIn(const QString &dataHome, const QString &exePath,
+AssociationStatus registerSeriesFileTypeIn(const QString &dataHome, const QString &exePath,
                                            const ToolLauncher &launch)
 {
     if (dataHome.isEmpty() || exePath.isEmpty())
         return AssociationStatus::NotPermitted;
     const QString exe = QFileInfo(exePath).absoluteFilePath();
-    if (SeriesAssociationCurrent(dataHome, exe))
+    if (seriesAssociationCurrent(dataHome, exe))
         return AssociationStatus::AlreadyCurrent;
 
-    const QString mimeFolder = QFileInfo(MimePackagePath(dataHome)).absolutePath();
-    const QString appsFolder = QFileInfo(DesktopEntryPath(dataHome)).absolutePath();
+    const QString mimeFolder = QFileInfo(mimePackagePath(dataHome)).absolutePath();
+    const QString appsFolder = QFileInfo(desktopEntryPath(dataHome)).absolutePath();
     if (!writableFolder(mimeFolder) || !writableFolder(appsFolder))
         return AssociationStatus::NotPermitted;
 
-    if (!writeWhole(MimePackagePath(dataHome), SeriesMimePackage())
-        || !writeWhole(DesktopEntryPath(dataHome), DesktopEntry(exe)))
+    if (!writeWhole(mimePackagePath(dataHome), seriesMimePackage())
+        || !writeWhole(desktopEntryPath(dataHome), desktopEntry(exe)))
         return AssociationStatus::Failed;
 
     if (launch) {
@@ -427,7 +427,7 @@ AssociationStatus RegisterSeriesFileTypeIn(const QString &dataHome, const QStrin
     return AssociationStatus::Written;
 }
 
-QStringList SystemDataDirs()
+QStringList xdgDataDirs()
 {
     QStringList dirs;
     const QStringList entries =
@@ -441,7 +441,7 @@ QStringList SystemDataDirs()
     return dirs;
 }
 
-QString DesktopExecProgram(const QString &execLine)
+QString desktopExecProgram(const QString &execLine)
 {
     if (!execLine.startsWith(QLatin1String("Exec=")))
         return QString();
@@ -500,21 +500,21 @@ QString DesktopExecProgram(const QString &execLine)
     return QStandardPaths::findExecutable(program);
 }
 
-bool SystemSeriesAssociationCurrent(const QStringList &systemDataDirs, const QString &exePath)
+bool systemSeriesAssociationCurrent(const QStringList &systemDataDirs, const QString &exePath)
 {
     const QString exe = QFileInfo(exePath).canonicalFilePath();
     if (exe.isEmpty())
         return false;
     const QString mimeLine = QLatin1String("MimeType=");
     for (const QString &dir : systemDataDirs) {
-        const QString desktopPath = DesktopEntryPath(dir);
-        if (!QFileInfo(desktopPath).isFile() || !QFileInfo(MimePackagePath(dir)).isFile())
+        const QString desktopPath = desktopEntryPath(dir);
+        if (!QFileInfo(desktopPath).isFile() || !QFileInfo(mimePackagePath(dir)).isFile())
             continue;
         bool startsExe = false;
         bool declaresType = false;
         for (const QString &line : desktopEntryGroup(readSmallFile(desktopPath))) {
             if (line.startsWith(QLatin1String("Exec="))) {
-                const QString program = DesktopExecProgram(line);
+                const QString program = desktopExecProgram(line);
                 startsExe = !program.isEmpty() && QFileInfo(program).canonicalFilePath() == exe;
             } else if (line.startsWith(mimeLine)) {
                 declaresType = line.mid(mimeLine.size())
@@ -522,19 +522,19 @@ bool SystemSeriesAssociationCurrent(const QStringList &systemDataDirs, const QSt
                                    .contains(QLatin1String(kSeriesMimeType));
             }
         }
-        if (startsExe && declaresType && declaresSeriesGlob(readSmallFile(MimePackagePath(dir))))
+        if (startsExe && declaresType && declaresSeriesGlob(readSmallFile(mimePackagePath(dir))))
             return true;
     }
     return false;
 }
 
-AssociationStatus RegisterSeriesFileTypeFor(const QString &dataHome, const QStringList &systemDataDirs,
+AssociationStatus registerSeriesFileTypeFor(const QString &dataHome, const QStringList &systemDataDirs,
                                             const QString &exePath, const ToolLauncher &launch)
 {
-    if (!dataHome.isEmpty() && !exePath.isEmpty() && !QFileInfo::exists(DesktopEntryPath(dataHome))
-        && SystemSeriesAssociationCurrent(systemDataDirs, exePath))
+    if (!dataHome.isEmpty() && !exePath.isEmpty() && !QFileInfo::exists(desktopEntryPath(dataHome))
+        && systemSeriesAssociationCurrent(systemDataDirs, exePath))
         return AssociationStatus::AlreadyCurrent;
-    return RegisterSeriesFileTypeIn(dataHome, exePath, launch);
+    return registerSeriesFileTypeIn(dataHome, exePath, launch);
 }
 
 } // namespace kv

@@ -22,14 +22,14 @@ enum class AssociationStatus {
 
 // Makes *.kvf open with `exePath` (the full path of the running program). Never shows a message,
 // never throws, never waits for other programs; every failure is ignored.
-void RegisterSeriesFileType(const QString &exePath) noexcept;
+void registerSeriesFileType(const QString &exePath) noexcept;
 
 // ---- Windows registry values (built on every platform) ----------------------------------------
 
 // The open command: the program in quotes, one blank, "%1" in quotes. "/" becomes "\".
-QString WindowsOpenCommand(const QString &exePath);
+QString windowsOpenCommand(const QString &exePath);
 // The DefaultIcon value: the program followed by ",0". "/" becomes "\".
-QString WindowsIconValue(const QString &exePath);
+QString windowsIconValue(const QString &exePath);
 
 // ---- freedesktop --------------------------------------------------------------------------------
 
@@ -37,59 +37,59 @@ inline constexpr char kSeriesMimeType[] = "application/x-kelvora-series";
 
 // The user's data home, ending in "/": $XDG_DATA_HOME when absolute, otherwise
 // $HOME/.local/share when $HOME is absolute, otherwise empty.
-QString DataHome();
+QString xdgDataHome();
 
 // Where the association lives below a data home.
-QString MimePackagePath(const QString &dataHome);  // mime/packages/kelvora-series.xml
-QString DesktopEntryPath(const QString &dataHome); // applications/kelvora.desktop
+QString mimePackagePath(const QString &dataHome);  // mime/packages/kelvora-series.xml
+QString desktopEntryPath(const QString &dataHome); // applications/kelvora.desktop
 
 // The whole "Exec=..." line of the desktop entry: the program as a quoted argument followed by
 // %f. Inside the quotes '"', '`', '$' and '\' get a backslash, '%' is doubled; then, as for
 // every string value of a desktop entry, each backslash is doubled again and control characters
 // become \n, \t, \r. A literal "$" thus reads \\$ and a literal "\" reads \\\\ in the file.
-QString DesktopExecLine(const QString &exePath);
+QString desktopExecLine(const QString &exePath);
 
 // File contents. The desktop entry's icon is "kelvora.svg" beside the program.
-QByteArray SeriesMimePackage();
-QByteArray DesktopEntry(const QString &exePath);
+QByteArray seriesMimePackage();
+QByteArray desktopEntry(const QString &exePath);
 
 // True when both files exist, the desktop entry's Exec line is the one for `exePath` exactly and
 // the MIME package declares the glob "*.kvf" for the series type.
-bool SeriesAssociationCurrent(const QString &dataHome, const QString &exePath);
+bool seriesAssociationCurrent(const QString &dataHome, const QString &exePath);
 
 // Starts a helper program without waiting for it.
 using ToolLauncher = std::function<void(const QString &program, const QStringList &arguments)>;
 // The launcher used at start-up: runs `program` detached, its output discarded, when it is found
 // on PATH; otherwise does nothing.
-void StartToolDetached(const QString &program, const QStringList &arguments);
+void startToolDetached(const QString &program, const QStringList &arguments);
 
 // Checks the association below `dataHome` and writes both files when it is not current (each
 // replaced as a whole, never left half-written). After writing, asks `launch` to run
 // update-mime-database and update-desktop-database on the two folders.
-AssociationStatus RegisterSeriesFileTypeIn(const QString &dataHome, const QString &exePath,
-                                           const ToolLauncher &launch = StartToolDetached);
+AssociationStatus registerSeriesFileTypeIn(const QString &dataHome, const QString &exePath,
+                                           const ToolLauncher &launch = startToolDetached);
 
 // ---- the association of an installed package ----------------------------------------------------
 
 // The system's data folders, each ending in "/": the absolute entries of $XDG_DATA_DIRS, or
 // /usr/local/share/ and /usr/share/ when it names none.
-QStringList SystemDataDirs();
+QStringList xdgDataDirs();
 
 // The program an Exec line ("Exec=...") starts, with the desktop entry's escapes and quoting
 // removed; a name without a folder is looked up on PATH. Empty when the line names none.
-QString DesktopExecProgram(const QString &execLine);
+QString desktopExecProgram(const QString &execLine);
 
 // True when one of `systemDataDirs` holds the association of an installed package for
 // `exePath`: a desktop entry "applications/kelvora.desktop" that declares the series type and
 // whose Exec line starts this very program file, beside a MIME package that declares "*.kvf".
-bool SystemSeriesAssociationCurrent(const QStringList &systemDataDirs, const QString &exePath);
+bool systemSeriesAssociationCurrent(const QStringList &systemDataDirs, const QString &exePath);
 
 // The registration at start-up. An installed package provides the association for every user,
 // so nothing is written below `dataHome` while the system's one starts `exePath` and the user has
 // no desktop entry of his own; an own entry (say, from running a copy of the program elsewhere)
-// would hide the system's one and is brought up to date as RegisterSeriesFileTypeIn does.
-AssociationStatus RegisterSeriesFileTypeFor(const QString &dataHome, const QStringList &systemDataDirs,
+// would hide the system's one and is brought up to date as registerSeriesFileTypeIn does.
+AssociationStatus registerSeriesFileTypeFor(const QString &dataHome, const QStringList &systemDataDirs,
                                             const QString &exePath,
-                                            const ToolLauncher &launch = StartToolDetached);
+                                            const ToolLauncher &launch = startToolDetached);
 
 } // namespace kv

@@ -64,7 +64,7 @@ class SeriesAssociation : public ::testing::Test {
 protected:
     AssociationStatus registerFrom(const QString &exe)
     {
-        return RegisterSeriesFileTypeIn(dataHome.path(), exe,
+        return registerSeriesFileTypeIn(dataHome.path(), exe,
                                         [this](const QString &program, const QStringList &args) {
                                             launches.push_back({program, args});
                                         });
@@ -107,7 +107,7 @@ TEST_F(SeriesAssociation, StartingAgainFromTheSamePlaceWritesNothing)
     const QDateTime desktopTime = modified(desktopFile()), mimeTime = modified(mimeFile());
     launches.clear();
 
-    EXPECT_TRUE(SeriesAssociationCurrent(dataHome.path(), exe));
+    EXPECT_TRUE(seriesAssociationCurrent(dataHome.path(), exe));
     EXPECT_EQ(registerFrom(exe), AssociationStatus::AlreadyCurrent);
     EXPECT_EQ(modified(desktopFile()), desktopTime);
     EXPECT_EQ(modified(mimeFile()), mimeTime);
@@ -117,7 +117,7 @@ TEST_F(SeriesAssociation, StartingAgainFromTheSamePlaceWritesNothing)
 TEST_F(SeriesAssociation, AssociationOfAnotherProgramFileIsReplaced)
 {
     ASSERT_EQ(registerFrom("/opt/old/kelvora"), AssociationStatus::Written);
-    EXPECT_FALSE(SeriesAssociationCurrent(dataHome.path(), "/opt/new/kelvora"));
+    EXPECT_FALSE(seriesAssociationCurrent(dataHome.path(), "/opt/new/kelvora"));
     EXPECT_EQ(registerFrom("/opt/new/kelvora"), AssociationStatus::Written);
     EXPECT_EQ(readFileBytes(desktopFile()),
               expectedDesktopEntry("\"/opt/new/kelvora\" %f", "/opt/new/kelvora.svg"));
@@ -127,7 +127,7 @@ TEST_F(SeriesAssociation, AssociationOfAnotherProgramFileIsReplaced)
 TEST_F(SeriesAssociation, IncompleteOrForeignFilesAreNotTakenAsCurrent)
 {
     const QString exe = "/opt/kelvora/kelvora";
-    const QByteArray entry = DesktopEntry(exe);
+    const QByteArray entry = desktopEntry(exe);
     struct Case {
         const char *what;
         QByteArray desktop; // empty: no file
@@ -138,7 +138,7 @@ TEST_F(SeriesAssociation, IncompleteOrForeignFilesAreNotTakenAsCurrent)
         "<mime-type type=\"application/x-kelvora-series\"><glob pattern=\"*.kvs\"/></mime-type>"
         "</mime-info>";
     const QByteArray execOnlyInAction = "[Desktop Entry]\nExec=\"/somewhere/else\" %f\n[Desktop Action new]\n"
-                                        + DesktopExecLine(exe).toUtf8() + "\n";
+                                        + desktopExecLine(exe).toUtf8() + "\n";
     const Case cases[] = {
         {"no MIME package", entry, {}},
         {"no desktop entry", {}, kExpectedMime},
@@ -160,10 +160,10 @@ TEST_F(SeriesAssociation, IncompleteOrForeignFilesAreNotTakenAsCurrent)
         if (!c.mime.isEmpty())
             dataHome.write("mime/packages/kelvora-series.xml", c.mime);
 
-        EXPECT_FALSE(SeriesAssociationCurrent(dataHome.path(), exe));
+        EXPECT_FALSE(seriesAssociationCurrent(dataHome.path(), exe));
         EXPECT_EQ(registerFrom(exe), AssociationStatus::Written);
         EXPECT_EQ(readFileBytes(mimeFile()), kExpectedMime);
-        EXPECT_EQ(readFileBytes(desktopFile()), DesktopEntry(exe));
+        EXPECT_EQ(readFileBytes(desktopFile()), desktopEntry(exe));
     }
 }
 
@@ -190,9 +190,9 @@ TEST_F(SeriesAssociation, UnusableDataHomeIsReportedWithoutWriting)
     const ToolLauncher record = [this](const QString &p, const QStringList &a) {
         launches.push_back({p, a});
     };
-    EXPECT_EQ(RegisterSeriesFileTypeIn(belowFile, "/opt/kelvora/kelvora", record),
+    EXPECT_EQ(registerSeriesFileTypeIn(belowFile, "/opt/kelvora/kelvora", record),
               AssociationStatus::NotPermitted);
-    EXPECT_EQ(RegisterSeriesFileTypeIn(QString(), "/opt/kelvora/kelvora", record),
+    EXPECT_EQ(registerSeriesFileTypeIn(QString(), "/opt/kelvora/kelvora", record),
               AssociationStatus::NotPermitted);
     EXPECT_EQ(readFileBytes(dataHome.file("plain")), "not a folder");
     EXPECT_TRUE(launches.empty());
@@ -200,7 +200,7 @@ TEST_F(SeriesAssociation, UnusableDataHomeIsReportedWithoutWriting)
     // Only the applications folder is blocked: nothing is written into the MIME folder either.
     TempFolder other;
     other.write("applications", "a file where the folder should be");
-    EXPECT_EQ(RegisterSeriesFileTypeIn(other.path(), "/opt/kelvora/kelvora", record),
+    EXPECT_EQ(registerSeriesFileTypeIn(other.path(), "/opt/kelvora/kelvora", record),
               AssociationStatus::NotPermitted);
     EXPECT_FALSE(QFileInfo::exists(other.file("mime/packages/kelvora-series.xml")));
     EXPECT_TRUE(launches.empty());
@@ -217,20 +217,20 @@ TEST_F(SeriesAssociation, FileThatCannotBeReplacedIsAFailure)
 
 // ---- the Exec line ---------------------------------------------------------------------------------
 
-TEST(DesktopExecLine, ReservedCharactersAreEscapedTwice)
+TEST(desktopExecLine, ReservedCharactersAreEscapedTwice)
 {
-    EXPECT_EQ(DesktopExecLine("/opt/Kelvora 2/kelvora"), "Exec=\"/opt/Kelvora 2/kelvora\" %f");
+    EXPECT_EQ(desktopExecLine("/opt/Kelvora 2/kelvora"), "Exec=\"/opt/Kelvora 2/kelvora\" %f");
     // Quoting escapes first, then the string escape doubles every backslash.
-    EXPECT_EQ(DesktopExecLine("/home/a \"b\"/$x/`c`/d\\e/kelvora"),
+    EXPECT_EQ(desktopExecLine("/home/a \"b\"/$x/`c`/d\\e/kelvora"),
               "Exec=\"/home/a \\\\\"b\\\\\"/\\\\$x/\\\\`c\\\\`/d\\\\\\\\e/kelvora\" %f");
-    EXPECT_EQ(DesktopExecLine("/opt/100%f/kelvora"), "Exec=\"/opt/100%%f/kelvora\" %f");
-    EXPECT_EQ(DesktopExecLine("/opt/a\nb\tc/kelvora"), "Exec=\"/opt/a\\nb\\tc/kelvora\" %f");
-    EXPECT_EQ(DesktopExecLine("/x/Dr. Müller/it's/kelvora"), "Exec=\"/x/Dr. Müller/it's/kelvora\" %f");
+    EXPECT_EQ(desktopExecLine("/opt/100%f/kelvora"), "Exec=\"/opt/100%%f/kelvora\" %f");
+    EXPECT_EQ(desktopExecLine("/opt/a\nb\tc/kelvora"), "Exec=\"/opt/a\\nb\\tc/kelvora\" %f");
+    EXPECT_EQ(desktopExecLine("/x/Dr. Müller/it's/kelvora"), "Exec=\"/x/Dr. Müller/it's/kelvora\" %f");
 }
 
 TEST(DesktopEntryFile, IconNamesTheSvgBesideTheProgramWithStringEscapes)
 {
-    const QString entry = QString::fromUtf8(DesktopEntry("/opt/a\\b/kelvora"));
+    const QString entry = QString::fromUtf8(desktopEntry("/opt/a\\b/kelvora"));
     EXPECT_TRUE(entry.contains("\nIcon=/opt/a\\\\b/kelvora.svg\n")) << entry.toStdString();
 }
 
@@ -249,38 +249,38 @@ protected:
 
 TEST_F(StartupRegistration, DataHomeFollowsTheXdgRules)
 {
-    EXPECT_EQ(DataHome(), xdg.path());
+    EXPECT_EQ(xdgDataHome(), xdg.path());
     xdgVar.set("relative/share");
-    EXPECT_EQ(DataHome(), home.path() + ".local/share/");
+    EXPECT_EQ(xdgDataHome(), home.path() + ".local/share/");
     xdgVar.unset();
-    EXPECT_EQ(DataHome(), home.path() + ".local/share/");
+    EXPECT_EQ(xdgDataHome(), home.path() + ".local/share/");
     homeVar.unset();
-    EXPECT_EQ(DataHome(), QString());
+    EXPECT_EQ(xdgDataHome(), QString());
 }
 
 TEST_F(StartupRegistration, WritesIntoTheUsersDataHome)
 {
-    RegisterSeriesFileType("/opt/kelvora/kelvora");
+    registerSeriesFileType("/opt/kelvora/kelvora");
     EXPECT_EQ(readFileBytes(xdg.file("mime/packages/kelvora-series.xml")), kExpectedMime);
-    EXPECT_EQ(readFileBytes(xdg.file("applications/kelvora.desktop")), DesktopEntry("/opt/kelvora/kelvora"));
+    EXPECT_EQ(readFileBytes(xdg.file("applications/kelvora.desktop")), desktopEntry("/opt/kelvora/kelvora"));
     EXPECT_FALSE(QFileInfo::exists(home.file(".local")));
 
     xdgVar.unset();
-    RegisterSeriesFileType("/opt/kelvora/kelvora");
-    EXPECT_TRUE(SeriesAssociationCurrent(home.path() + ".local/share/", "/opt/kelvora/kelvora"));
+    registerSeriesFileType("/opt/kelvora/kelvora");
+    EXPECT_TRUE(seriesAssociationCurrent(home.path() + ".local/share/", "/opt/kelvora/kelvora"));
 }
 
 TEST_F(StartupRegistration, NoUsableFolderOrProgramIsSilentlyIgnored)
 {
-    RegisterSeriesFileType(QString());
+    registerSeriesFileType(QString());
     EXPECT_TRUE(QDir(xdg.path()).isEmpty());
 
     home.write("plain", "x");
     xdgVar.set(home.file("plain/share").toUtf8());
-    RegisterSeriesFileType("/opt/kelvora/kelvora");
+    registerSeriesFileType("/opt/kelvora/kelvora");
     xdgVar.unset();
     homeVar.unset();
-    RegisterSeriesFileType("/opt/kelvora/kelvora");
+    registerSeriesFileType("/opt/kelvora/kelvora");
     EXPECT_EQ(QDir(home.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
               QStringList{"plain"});
 }
@@ -291,9 +291,9 @@ TEST_F(StartupRegistration, NoUsableFolderOrProgramIsSilentlyIgnored)
 
 TEST(WindowsRegistryValues, CommandQuotesProgramAndDocument)
 {
-    EXPECT_EQ(WindowsOpenCommand("C:\\Prog\\kelvora.exe"), "\"C:\\Prog\\kelvora.exe\" \"%1\"");
-    EXPECT_EQ(WindowsOpenCommand("C:/Program Files/Kelvora/kelvora.exe"),
+    EXPECT_EQ(windowsOpenCommand("C:\\Prog\\kelvora.exe"), "\"C:\\Prog\\kelvora.exe\" \"%1\"");
+    EXPECT_EQ(windowsOpenCommand("C:/Program Files/Kelvora/kelvora.exe"),
               "\"C:\\Program Files\\Kelvora\\kelvora.exe\" \"%1\"");
-    EXPECT_EQ(WindowsIconValue("C:\\Prog\\kelvora.exe"), "C:\\Prog\\kelvora.exe,0");
-    EXPECT_EQ(WindowsIconValue("C:/Prog/kelvora.exe"), "C:\\Prog\\kelvora.exe,0");
+    EXPECT_EQ(windowsIconValue("C:\\Prog\\kelvora.exe"), "C:\\Prog\\kelvora.exe,0");
+    EXPECT_EQ(windowsIconValue("C:/Prog/kelvora.exe"), "C:\\Prog\\kelvora.exe,0");
 }

@@ -33,8 +33,8 @@ void installPackageFiles(const TempFolder &share)
 {
     QDir().mkpath(share.file("applications"));
     QDir().mkpath(share.file("mime/packages"));
-    ASSERT_TRUE(QFile::copy(kPackaging + "kelvora.desktop", DesktopEntryPath(share.path())));
-    ASSERT_TRUE(QFile::copy(kPackaging + "kelvora-series.xml", MimePackagePath(share.path())));
+    ASSERT_TRUE(QFile::copy(kPackaging + "kelvora.desktop", desktopEntryPath(share.path())));
+    ASSERT_TRUE(QFile::copy(kPackaging + "kelvora-series.xml", mimePackagePath(share.path())));
 }
 
 struct ExecCase {
@@ -47,7 +47,7 @@ class ExecProgram : public ::testing::TestWithParam<ExecCase> {};
 
 TEST_P(ExecProgram, IsReadFromTheLine)
 {
-    EXPECT_EQ(DesktopExecProgram(GetParam().line), GetParam().program);
+    EXPECT_EQ(desktopExecProgram(GetParam().line), GetParam().program);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -69,7 +69,7 @@ TEST(SystemAssociation, ExecLinesOfTheRegistrationAreReadBack)
     for (const QString &exe :
          {QStringLiteral("/opt/kelvora/bin/kelvora"), QStringLiteral("/opt/a b/\"c\"/kelvora"),
           QStringLiteral("/opt/a\\b$c`d%e/kelvora"), QStringLiteral("/home/ü %f/kelvora")})
-        EXPECT_EQ(DesktopExecProgram(DesktopExecLine(exe)), exe) << exe.toStdString();
+        EXPECT_EQ(desktopExecProgram(desktopExecLine(exe)), exe) << exe.toStdString();
 }
 
 TEST(SystemAssociation, ANameWithoutFolderIsLookedUpOnPath)
@@ -77,19 +77,19 @@ TEST(SystemAssociation, ANameWithoutFolderIsLookedUpOnPath)
     TempFolder bin;
     const QString program = makeProgram(bin, QStringLiteral("kelvora"));
     EnvGuard path("PATH", bin.path().toUtf8());
-    EXPECT_EQ(DesktopExecProgram(QStringLiteral("Exec=kelvora %f")), program);
-    EXPECT_EQ(DesktopExecProgram(QStringLiteral("Exec=kelvora-fehlt %f")), QString());
+    EXPECT_EQ(desktopExecProgram(QStringLiteral("Exec=kelvora %f")), program);
+    EXPECT_EQ(desktopExecProgram(QStringLiteral("Exec=kelvora-fehlt %f")), QString());
 }
 
 TEST(SystemAssociation, SystemDataDirsComeFromXdgDataDirs)
 {
     EnvGuard dirs("XDG_DATA_DIRS", "/a:relativ:/b/c/::");
-    EXPECT_EQ(SystemDataDirs(), QStringList({QStringLiteral("/a/"), QStringLiteral("/b/c/")}));
+    EXPECT_EQ(xdgDataDirs(), QStringList({QStringLiteral("/a/"), QStringLiteral("/b/c/")}));
     dirs.set("relativ");
-    EXPECT_EQ(SystemDataDirs(),
+    EXPECT_EQ(xdgDataDirs(),
               QStringList({QStringLiteral("/usr/local/share/"), QStringLiteral("/usr/share/")}));
     dirs.unset();
-    EXPECT_EQ(SystemDataDirs(),
+    EXPECT_EQ(xdgDataDirs(),
               QStringList({QStringLiteral("/usr/local/share/"), QStringLiteral("/usr/share/")}));
 }
 
@@ -100,11 +100,11 @@ TEST(SystemAssociation, ThePackagesFilesAssociateTheInstalledProgram)
     const QString exe = makeProgram(bin, QStringLiteral("kelvora"));
     EnvGuard path("PATH", bin.path().toUtf8());
     installPackageFiles(share);
-    EXPECT_TRUE(SystemSeriesAssociationCurrent({empty.path(), share.path()}, exe));
+    EXPECT_TRUE(systemSeriesAssociationCurrent({empty.path(), share.path()}, exe));
     // Another program file of the same name is not the one the package starts.
     const QString copy = makeProgram(other, QStringLiteral("kelvora"));
-    EXPECT_FALSE(SystemSeriesAssociationCurrent({share.path()}, copy));
-    EXPECT_FALSE(SystemSeriesAssociationCurrent({empty.path()}, exe));
+    EXPECT_FALSE(systemSeriesAssociationCurrent({share.path()}, copy));
+    EXPECT_FALSE(systemSeriesAssociationCurrent({empty.path()}, exe));
 }
 
 // Each piece the association needs, taken away in turn.
@@ -114,23 +114,23 @@ TEST(SystemAssociation, AnIncompleteSystemAssociationDoesNotCount)
     const QString exe = makeProgram(bin, QStringLiteral("kelvora"));
     EnvGuard path("PATH", bin.path().toUtf8());
     const std::vector<std::pair<const char *, std::function<void(const TempFolder &)>>> damages = {
-        {"no MIME package", [](const TempFolder &s) { QFile::remove(MimePackagePath(s.path())); }},
-        {"no desktop entry", [](const TempFolder &s) { QFile::remove(DesktopEntryPath(s.path())); }},
+        {"no MIME package", [](const TempFolder &s) { QFile::remove(mimePackagePath(s.path())); }},
+        {"no desktop entry", [](const TempFolder &s) { QFile::remove(desktopEntryPath(s.path())); }},
         {"MIME package without the glob",
          [](const TempFolder &s) {
-             QFile::remove(MimePackagePath(s.path()));
+             QFile::remove(mimePackagePath(s.path()));
              s.write("mime/packages/kelvora-series.xml",
                      "<mime-info><mime-type type=\"application/x-kelvora-series\"/></mime-info>");
          }},
         {"entry without the type",
          [](const TempFolder &s) {
-             QFile::remove(DesktopEntryPath(s.path()));
+             QFile::remove(desktopEntryPath(s.path()));
              s.write("applications/kelvora.desktop",
                      "[Desktop Entry]\nExec=kelvora %f\nMimeType=text/plain;\n");
          }},
         {"Exec in another group",
          [](const TempFolder &s) {
-             QFile::remove(DesktopEntryPath(s.path()));
+             QFile::remove(desktopEntryPath(s.path()));
              s.write("applications/kelvora.desktop",
                      "[Desktop Entry]\nMimeType=application/x-kelvora-series;\n[Desktop Action "
                      "x]\nExec=kelvora %f\n");
@@ -139,9 +139,9 @@ TEST(SystemAssociation, AnIncompleteSystemAssociationDoesNotCount)
     for (const auto &[what, damage] : damages) {
         TempFolder share;
         installPackageFiles(share);
-        ASSERT_TRUE(SystemSeriesAssociationCurrent({share.path()}, exe));
+        ASSERT_TRUE(systemSeriesAssociationCurrent({share.path()}, exe));
         damage(share);
-        EXPECT_FALSE(SystemSeriesAssociationCurrent({share.path()}, exe)) << what;
+        EXPECT_FALSE(systemSeriesAssociationCurrent({share.path()}, exe)) << what;
     }
 }
 
@@ -154,10 +154,10 @@ TEST(SystemAssociation, TheUserRegistrationStepsAsideForTheInstalledOne)
     int launches = 0;
     const auto launch = [&launches](const QString &, const QStringList &) { ++launches; };
 
-    EXPECT_EQ(RegisterSeriesFileTypeFor(home.path(), {share.path()}, exe, launch),
+    EXPECT_EQ(registerSeriesFileTypeFor(home.path(), {share.path()}, exe, launch),
               AssociationStatus::AlreadyCurrent);
-    EXPECT_FALSE(QFileInfo::exists(DesktopEntryPath(home.path())));
-    EXPECT_FALSE(QFileInfo::exists(MimePackagePath(home.path())));
+    EXPECT_FALSE(QFileInfo::exists(desktopEntryPath(home.path())));
+    EXPECT_FALSE(QFileInfo::exists(mimePackagePath(home.path())));
     EXPECT_EQ(launches, 0);
 }
 
@@ -169,11 +169,11 @@ TEST(SystemAssociation, AnOwnEntryForAnotherProgramIsRewritten)
     const QString exe = makeProgram(bin, QStringLiteral("kelvora"));
     EnvGuard path("PATH", bin.path().toUtf8());
     installPackageFiles(share);
-    ASSERT_EQ(RegisterSeriesFileTypeIn(home.path(), old.path() + "kelvora", {}), AssociationStatus::Written);
+    ASSERT_EQ(registerSeriesFileTypeIn(home.path(), old.path() + "kelvora", {}), AssociationStatus::Written);
 
-    EXPECT_EQ(RegisterSeriesFileTypeFor(home.path(), {share.path()}, exe, {}), AssociationStatus::Written);
-    EXPECT_TRUE(SeriesAssociationCurrent(home.path(), exe));
-    EXPECT_EQ(RegisterSeriesFileTypeFor(home.path(), {share.path()}, exe, {}),
+    EXPECT_EQ(registerSeriesFileTypeFor(home.path(), {share.path()}, exe, {}), AssociationStatus::Written);
+    EXPECT_TRUE(seriesAssociationCurrent(home.path(), exe));
+    EXPECT_EQ(registerSeriesFileTypeFor(home.path(), {share.path()}, exe, {}),
               AssociationStatus::AlreadyCurrent);
 }
 
@@ -181,9 +181,9 @@ TEST(SystemAssociation, WithoutASystemAssociationTheUserOneIsWritten)
 {
     TempFolder bin, share, home;
     const QString exe = makeProgram(bin, QStringLiteral("kelvora"));
-    EXPECT_EQ(RegisterSeriesFileTypeFor(home.path(), {share.path()}, exe, {}), AssociationStatus::Written);
-    EXPECT_EQ(readFileBytes(DesktopEntryPath(home.path())), DesktopEntry(exe));
-    EXPECT_EQ(readFileBytes(MimePackagePath(home.path())), SeriesMimePackage());
+    EXPECT_EQ(registerSeriesFileTypeFor(home.path(), {share.path()}, exe, {}), AssociationStatus::Written);
+    EXPECT_EQ(readFileBytes(desktopEntryPath(home.path())), desktopEntry(exe));
+    EXPECT_EQ(readFileBytes(mimePackagePath(home.path())), seriesMimePackage());
 }
 
 } // namespace

@@ -9,14 +9,14 @@ void ScriptedDialogs::message(const QString &text)
     shown << text;
 }
 
-kv::Antwort ScriptedDialogs::confirm(const QString &text, kv::Knoepfe buttons)
+kv::Answer ScriptedDialogs::confirm(const QString &text, kv::Buttons buttons)
 {
     shown << text;
     if (answers.empty()) {
         unexpected << QStringLiteral("confirmation: ") + text;
-        return buttons == kv::Knoepfe::YesNo ? kv::Antwort::No : kv::Antwort::Cancel;
+        return buttons == kv::Buttons::YesNo ? kv::Answer::No : kv::Answer::Cancel;
     }
-    const kv::Antwort a = answers.front();
+    const kv::Answer a = answers.front();
     answers.pop_front();
     return a;
 }

@@ -12,14 +12,14 @@ namespace kv::test {
 // and noted in `unexpected`, which a test's clean-up checks.
 class ScriptedDialogs : public kv::Dialogs {
 public:
-    QStringList shown;               // message and confirmation texts, in order
-    std::deque<kv::Antwort> answers; // next answers to confirmations
-    std::deque<QString> files;       // next answers to file dialogs ("" = cancelled)
-    QStringList fileDialogFolders;   // the folder each file dialog started in
-    QStringList unexpected;          // dialogs that came without a scripted answer
+    QStringList shown;              // message and confirmation texts, in order
+    std::deque<kv::Answer> answers; // next answers to confirmations
+    std::deque<QString> files;      // next answers to file dialogs ("" = cancelled)
+    QStringList fileDialogFolders;  // the folder each file dialog started in
+    QStringList unexpected;         // dialogs that came without a scripted answer
 
     void message(const QString &text) override;
-    kv::Antwort confirm(const QString &text, kv::Knoepfe buttons) override;
+    kv::Answer confirm(const QString &text, kv::Buttons buttons) override;
     QString openFile(const QString &filter, const QString &folder, bool mustExist) override;
     QString saveFile(const QString &filter, const QString &defaultSuffix, const QString &folder) override;
 

@@ -175,7 +175,7 @@ protected:
     }
 
     QByteArray history() const { return test::readFileBytes(logic.historyPath()); }
-    DirektvoteLogic::Effect click() { return logic.button1Click(input); }
+    DirektvoteLogic::Effect click() { return logic.mainButtonClicked(input); }
     void startPoll()
     {
         ASSERT_EQ(click(), DirektvoteLogic::Effect::None);
@@ -400,7 +400,7 @@ TEST_F(DirektvoteLogicTest, EventsWhileARequestWaitsAreIgnored)
 TEST_F(DirektvoteLogicTest, OldResultsAskForTheInstantPollHistory)
 {
     StatistikSofort = false;
-    logic.button2Click();
+    logic.statisticsClicked();
     EXPECT_TRUE(StatistikSofort);
 }
 

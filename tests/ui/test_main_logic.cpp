@@ -244,7 +244,7 @@ TEST_P(SavePrompts, YesSavesToTheOpenFileThenGoesOn)
     dialogs.files.push_back(file);
     ASSERT_TRUE(logic->loadClicked());
     logic->memoChanged(QStringLiteral("geändert"));
-    dialogs.answers.push_back(Antwort::Yes);
+    dialogs.answers.push_back(Answer::Yes);
     dialogs.files.push_back(dir.file(QStringLiteral("andere.kvf"))); // for Load only
     EXPECT_TRUE(GetParam().operation(*logic));
     EXPECT_EQ(dialogs.shown.value(0), GetParam().text);
@@ -260,7 +260,7 @@ TEST_P(SavePrompts, SaveFailingStopsTheOperationSoNothingIsLost)
     kv::test::TempFolder gone;
     const QString file = gone.file(QStringLiteral("sub/serie.kvf"));
     logic->memoChanged(QStringLiteral("wichtig"));
-    dialogs.answers.push_back(Antwort::Yes);
+    dialogs.answers.push_back(Answer::Yes);
     dialogs.files.push_back(file); // the save-as dialog of the prompt
     EXPECT_FALSE(GetParam().operation(*logic));
     ASSERT_EQ(dialogs.shown.size(), 2);
@@ -273,7 +273,7 @@ TEST_P(SavePrompts, SaveFailingStopsTheOperationSoNothingIsLost)
 TEST_P(SavePrompts, SaveDialogCancelledGoesOnWithoutSaving)
 {
     logic->memoChanged(QStringLiteral("weg"));
-    dialogs.answers.push_back(Antwort::Yes);
+    dialogs.answers.push_back(Answer::Yes);
     dialogs.files.push_back(QString());                           // save dialog cancelled
     dialogs.files.push_back(dir.file(QStringLiteral("neu.kvf"))); // for Load only
     EXPECT_TRUE(GetParam().operation(*logic));
@@ -346,7 +346,7 @@ TEST_F(MainLogicTest, SaveAsAsksBeforeOverwritingAndCancelShowsTheDialogAgain)
     const QString fresh = dir.file(QStringLiteral("neu.kvf"));
     logic->memoChanged(QStringLiteral("F1"));
     dialogs.files = {existing, existing, fresh};
-    dialogs.answers = {Antwort::Cancel, Antwort::Cancel};
+    dialogs.answers = {Answer::Cancel, Answer::Cancel};
     EXPECT_EQ(logic->saveAsClicked(), MainLogic::SaveResult::Saved);
     EXPECT_EQ(dialogs.shown, (QStringList{kOverwrite, kOverwrite}));
     EXPECT_EQ(dir.read(QStringLiteral("alt.kvf")), QByteArray("alt"));
@@ -356,7 +356,7 @@ TEST_F(MainLogicTest, SaveAsAsksBeforeOverwritingAndCancelShowsTheDialogAgain)
 
     dialogs.take();
     dialogs.files = {existing};
-    dialogs.answers = {Antwort::Yes};
+    dialogs.answers = {Answer::Yes};
     EXPECT_EQ(logic->saveAsClicked(), MainLogic::SaveResult::Saved);
     EXPECT_EQ(QFileInfo(existing).size(), 496300);
     EXPECT_EQ(logic->AktDatei(), existing);
@@ -508,7 +508,7 @@ TEST_F(MainLogicTest, ExportAsksBeforeOverwritingAndReportsAMissingHeader)
     dir.write(QStringLiteral("r.xml"), "vorher");
     // No header in the program folder: the existing target stays.
     dialogs.files = {target, target};
-    dialogs.answers = {Antwort::Cancel, Antwort::Yes};
+    dialogs.answers = {Answer::Cancel, Answer::Yes};
     logic->exportClicked();
     ASSERT_EQ(dialogs.shown.size(), 3);
     EXPECT_EQ(dialogs.shown[0], kOverwrite);
@@ -519,7 +519,7 @@ TEST_F(MainLogicTest, ExportAsksBeforeOverwritingAndReportsAMissingHeader)
     dialogs.take();
     dir.write(QStringLiteral("xmlheader.txt"), "<kopf>\r\n");
     dialogs.files = {target};
-    dialogs.answers = {Antwort::Yes};
+    dialogs.answers = {Answer::Yes};
     logic->exportClicked();
     EXPECT_EQ(dialogs.take(), QStringList{kOverwrite});
     EXPECT_TRUE(

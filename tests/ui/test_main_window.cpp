@@ -296,7 +296,7 @@ private slots:
         QFETCH(QString, operation);
         QFETCH(QString, prompt);
         type(QStringLiteral("x"));
-        fx->dialogs.answers.push_back(Antwort::No);
+        fx->dialogs.answers.push_back(Answer::No);
         if (operation == QLatin1String("close")) {
             QVERIFY(editor->close());
             QCOMPARE(fx->startWindowShown, 1);
@@ -313,7 +313,7 @@ private slots:
     void closeStaysOpenWhenTheAskedForSaveFails()
     {
         type(QStringLiteral("nicht verlieren"));
-        fx->dialogs.answers.push_back(Antwort::Yes);
+        fx->dialogs.answers.push_back(Answer::Yes);
         fx->dialogs.files.push_back(fx->appData.file(QStringLiteral("fehlt/serie.kvf")));
         QVERIFY(!editor->close());
         QVERIFY(editor->isVisible());
@@ -329,7 +329,7 @@ private slots:
         fx->appData.write(QStringLiteral("da.kvf"), "alt");
         const QString fresh = fx->appData.file(QStringLiteral("frisch.kvf"));
         fx->dialogs.files = {existing, fresh};
-        fx->dialogs.answers = {Antwort::Cancel};
+        fx->dialogs.answers = {Answer::Cancel};
         action("Speichern1")->trigger(); // no file yet: Save is Save as
         QCOMPARE(fx->dialogs.take(), QStringList{kOverwrite});
         QCOMPARE(fx->dialogs.fileDialogFolders, (QStringList{DataDir, DataDir}));
@@ -370,7 +370,7 @@ private slots:
         QCOMPARE(Fragen[4].resultCount(), 4);
         QCOMPARE(Fragen.countQuestions(), 5);
         // The series is marked changed: Close asks.
-        fx->dialogs.answers.push_back(Antwort::No);
+        fx->dialogs.answers.push_back(Answer::No);
         editor->close();
         QCOMPARE(fx->dialogs.take(), QStringList{kPromptClose});
     }
@@ -429,7 +429,7 @@ private slots:
         type(QStringLiteral("a"));
         click("Button1"); // no file: nothing
         QVERIFY(!statistics->isVisible());
-        fx->dialogs.answers.push_back(Antwort::No); // the typed "a" is not saved
+        fx->dialogs.answers.push_back(Answer::No); // the typed "a" is not saved
         openSeries(3);
         QCOMPARE(fx->dialogs.take(), QStringList{kPromptLoad});
         key(Qt::Key_PageDown);

@@ -844,7 +844,7 @@ TEST_F(ShowLogicTest, StartingResetsTheStateAndEnablesZurueck)
     IniDaten.ButtonsZeigen = 1;
     const QString path = start(kTwo);
     EXPECT_EQ(SerienDatei, path);
-    EXPECT_TRUE(logic->page().zurueckEnabled);
+    EXPECT_TRUE(logic->page().backEnabled);
     EXPECT_FALSE(logic->page().buttonsVisible);
     EXPECT_TRUE(logic->timerRunning(ShowLogic::Timer::ButtonDelay));
     for (int i = 1; i <= 10; ++i)

@@ -42,7 +42,7 @@ protected:
 
 struct LoginCase {
     const char *name;
-    Aktion aktion;
+    StartAction action;
     QString id, pw, reply;
     StartLogic::LoginResult result;
     QString userIdAfter; // "vorher" when the login leaves it as it was
@@ -60,7 +60,7 @@ TEST_P(LoginOutcomes, DecideWhatOpensAndWhatIsRemembered)
     UserID = QStringLiteral("vorher");
     Passwort = QStringLiteral("vorher");
     server.loginReply = c.reply;
-    EXPECT_EQ(logic.login(c.aktion, c.id, c.pw), c.result);
+    EXPECT_EQ(logic.login(c.action, c.id, c.pw), c.result);
     EXPECT_EQ(UserID, c.userIdAfter);
     EXPECT_EQ(dialogs.shown, c.shown);
     EXPECT_EQ(server.count("login"), c.checks);
@@ -73,7 +73,7 @@ INSTANTIATE_TEST_SUITE_P(
     StartLogic, LoginOutcomes,
     ::testing::Values(
         LoginCase{"EmptyPassword",
-                  Aktion::SofortUmfrage,
+                  StartAction::InstantPoll,
                   "prof",
                   "",
                   "User exists",
@@ -82,7 +82,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {kEmptyFields},
                   0},
         LoginCase{"EmptyId",
-                  Aktion::SerieBearbeiten,
+                  StartAction::EditSeries,
                   "",
                   "pw",
                   "User exists",
@@ -90,9 +90,10 @@ INSTANTIATE_TEST_SUITE_P(
                   "vorher",
                   {kEmptyFields},
                   0},
-        LoginCase{"Accepted", Aktion::SerieZeigen, "prof", "pw", "User exists", R::Accepted, "prof", {}, 1},
+        LoginCase{
+            "Accepted", StartAction::PresentSeries, "prof", "pw", "User exists", R::Accepted, "prof", {}, 1},
         LoginCase{"TrailingLineEndIsNoMatch",
-                  Aktion::SofortUmfrage,
+                  StartAction::InstantPoll,
                   "prof",
                   "pw",
                   "User exists\n",
@@ -101,7 +102,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {"Ein Fehler ist aufgetreten! Der Server antwortet:User exists\n"},
                   1},
         LoginCase{"ServerText",
-                  Aktion::SerieBearbeiten,
+                  StartAction::EditSeries,
                   "prof",
                   "pw",
                   "Wrong password",
@@ -110,9 +111,9 @@ INSTANTIATE_TEST_SUITE_P(
                   {"Ein Fehler ist aufgetreten! Der Server antwortet:Wrong password"},
                   1},
         LoginCase{
-            "OfflineEditing", Aktion::SerieBearbeiten, "prof", "pw", "", R::Accepted, "", {kOffline}, 1},
+            "OfflineEditing", StartAction::EditSeries, "prof", "pw", "", R::Accepted, "", {kOffline}, 1},
         LoginCase{"OfflineNoInstantPoll",
-                  Aktion::SofortUmfrage,
+                  StartAction::InstantPoll,
                   "prof",
                   "pw",
                   "",
@@ -121,7 +122,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {kNoPoll},
                   1},
         LoginCase{"OfflineNoPresentation",
-                  Aktion::SerieZeigen,
+                  StartAction::PresentSeries,
                   "prof",
                   "pw",
                   "",
@@ -136,7 +137,7 @@ TEST_F(StartLogicTest, ALongServerReplyIsQuotedCut)
 {
     server.loginReply = QStringLiteral("<html><body><h1>500</h1>") + QString(1000, QLatin1Char('x'))
                         + QStringLiteral("</body></html>");
-    EXPECT_EQ(logic.login(Aktion::SofortUmfrage, "prof", "pw"), R::Refused);
+    EXPECT_EQ(logic.login(StartAction::InstantPoll, "prof", "pw"), R::Refused);
     ASSERT_EQ(dialogs.shown.size(), 1);
     const QString shown = dialogs.shown.first();
     EXPECT_TRUE(
@@ -149,13 +150,13 @@ TEST_F(StartLogicTest, ALoginCheckEnteredAgainWhileWaitingIsIgnored)
 {
     server.loginReply = QStringLiteral("User exists");
     StartLogic::LoginResult inner = R::Accepted;
-    server.during = [&] { inner = logic.login(Aktion::SerieBearbeiten, "prof", "pw"); };
-    EXPECT_EQ(logic.login(Aktion::SofortUmfrage, "prof", "pw"), R::Accepted);
+    server.during = [&] { inner = logic.login(StartAction::EditSeries, "prof", "pw"); };
+    EXPECT_EQ(logic.login(StartAction::InstantPoll, "prof", "pw"), R::Accepted);
     EXPECT_EQ(inner, R::Ignored);
     EXPECT_EQ(server.count("login"), 1);
     EXPECT_FALSE(logic.loginRunning());
     // Afterwards a click is checked again.
-    EXPECT_EQ(logic.login(Aktion::SofortUmfrage, "prof", "pw"), R::Accepted);
+    EXPECT_EQ(logic.login(StartAction::InstantPoll, "prof", "pw"), R::Accepted);
     EXPECT_EQ(server.count("login"), 2);
 }
 
@@ -199,7 +200,7 @@ TEST_F(StartLogicTest, LoginSetsTheSessionItWasGiven)
     ini->setDefaults();
     server.loginReply = QStringLiteral("User exists");
     StartLogic ownLogic(own, server, dialogs);
-    EXPECT_EQ(ownLogic.login(Aktion::SofortUmfrage, QStringLiteral("prof"), QStringLiteral("pw")),
+    EXPECT_EQ(ownLogic.login(StartAction::InstantPoll, QStringLiteral("prof"), QStringLiteral("pw")),
               R::Accepted);
     EXPECT_EQ(QStringList({userId, passwort}), QStringList({QStringLiteral("prof"), QStringLiteral("pw")}));
     EXPECT_EQ(RememberedUserIDs(*ini), QStringList{QStringLiteral("prof")});

@@ -286,7 +286,7 @@ private slots:
         RememberLogin(IniDaten, "prof", "pw");
         auto *merken = child<QCheckBox>("CheckBox1");
 
-        fx->dialogs.answers = {Antwort::No};
+        fx->dialogs.answers = {Answer::No};
         merken->click();
         QCOMPARE(fx->dialogs.take(), QStringList{"Sollen alle gemerkten Passwörter gelöscht werden?"});
         QCOMPARE(IniDaten.Merken, uint8_t(0));
@@ -298,7 +298,7 @@ private slots:
 
         merken->click(); // checking asks nothing
         QVERIFY(fx->dialogs.shown.isEmpty());
-        fx->dialogs.answers = {Antwort::Yes};
+        fx->dialogs.answers = {Answer::Yes};
         merken->click();
         QCOMPARE(LookupPassword(IniDaten, "prof"), QString(""));
         QCOMPARE(RememberedUserIDs(IniDaten), (QStringList{"prof", "neu"}));

@@ -34,7 +34,7 @@ class RowText : public ::testing::TestWithParam<RowCase> {};
 
 TEST_P(RowText, CountsSharesAndTotal)
 {
-    const QStringList row = statistikRow(nikolaus(), GetParam().counts, kGerman);
+    const QStringList row = statisticsRow(nikolaus(), GetParam().counts, kGerman);
     ASSERT_EQ(row.size(), 7);
     EXPECT_EQ(row[0], QStringLiteral("06.12.2026 09:05:07"));
     EXPECT_EQ(row.mid(1), GetParam().cells);

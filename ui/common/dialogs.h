@@ -13,8 +13,8 @@ inline QString seriesFileFilter()
     return QStringLiteral("Kelvora file (*.kvf)");
 }
 
-enum class Antwort { Ok, Yes, No, Cancel };
-enum class Knoepfe { YesNo, YesCancel };
+enum class Answer { Ok, Yes, No, Cancel };
+enum class Buttons { YesNo, YesCancel };
 
 class Dialogs {
 public:
@@ -23,7 +23,7 @@ public:
     // A modal message with an OK button. The text is shown as plain text, never as markup.
     virtual void message(const QString &text) = 0;
     // A modal confirmation; returns Yes, No or Cancel.
-    virtual Antwort confirm(const QString &text, Knoepfe buttons) = 0;
+    virtual Answer confirm(const QString &text, Buttons buttons) = 0;
     // A file-open dialog; the chosen path, or empty when cancelled.
     virtual QString openFile(const QString &filter, const QString &folder, bool mustExist) = 0;
     // A file-save dialog; the chosen path, or empty when cancelled.

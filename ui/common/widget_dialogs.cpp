@@ -22,16 +22,16 @@ void WidgetDialogs::message(const QString &text)
     box.exec();
 }
 
-Antwort WidgetDialogs::confirm(const QString &text, Knoepfe buttons)
+Answer WidgetDialogs::confirm(const QString &text, Buttons buttons)
 {
-    const auto second = buttons == Knoepfe::YesNo ? QMessageBox::No : QMessageBox::Cancel;
+    const auto second = buttons == Buttons::YesNo ? QMessageBox::No : QMessageBox::Cancel;
     QMessageBox box(QMessageBox::Question, QString(), QString(), QMessageBox::Yes | second,
                     QApplication::activeWindow());
     preparePlainMessageBox(box, text);
     box.setDefaultButton(QMessageBox::Yes);
     if (box.exec() == QMessageBox::Yes)
-        return Antwort::Yes;
-    return buttons == Knoepfe::YesNo ? Antwort::No : Antwort::Cancel;
+        return Answer::Yes;
+    return buttons == Buttons::YesNo ? Answer::No : Answer::Cancel;
 }
 
 QString WidgetDialogs::openFile(const QString &filter, const QString &folder, bool mustExist)

@@ -10,7 +10,7 @@ namespace kv {
 class WidgetDialogs : public Dialogs {
 public:
     void message(const QString &text) override;
-    Antwort confirm(const QString &text, Knoepfe buttons) override;
+    Answer confirm(const QString &text, Buttons buttons) override;
     QString openFile(const QString &filter, const QString &folder, bool mustExist) override;
     QString saveFile(const QString &filter, const QString &defaultSuffix, const QString &folder) override;
 };

@@ -304,7 +304,7 @@ bool MainLogic::savePrompt(Prompt before)
         text = prefix + QStringLiteral("Vor dem Schließen speichern?");
         break;
     }
-    if (m_dialogs.confirm(text, Knoepfe::YesNo) != Antwort::Yes)
+    if (m_dialogs.confirm(text, Buttons::YesNo) != Answer::Yes)
         return true;
     // A cancelled save dialog lets the operation go on. A save that failed does not: the lecturer
     // has just been told why, and going on would throw the changes away.
@@ -348,7 +348,7 @@ MainLogic::SaveResult MainLogic::saveAsClicked()
         const QString path = m_dialogs.saveFile(seriesFileFilter(), QStringLiteral("kvf"), m_session.DataDir);
         if (path.isEmpty())
             return SaveResult::Cancelled;
-        if (QFileInfo::exists(path) && m_dialogs.confirm(kOverwrite, Knoepfe::YesCancel) != Antwort::Yes)
+        if (QFileInfo::exists(path) && m_dialogs.confirm(kOverwrite, Buttons::YesCancel) != Answer::Yes)
             continue;
         return SerieSpeichern(path) ? SaveResult::Saved : SaveResult::Failed;
     }
@@ -359,7 +359,7 @@ QString MainLogic::chooseTarget(const QString &filter, const QString &suffix)
     for (;;) {
         const QString path = m_dialogs.saveFile(filter, suffix, m_session.DataDir);
         if (path.isEmpty() || !QFileInfo::exists(path)
-            || m_dialogs.confirm(kOverwrite, Knoepfe::YesCancel) == Antwort::Yes)
+            || m_dialogs.confirm(kOverwrite, Buttons::YesCancel) == Answer::Yes)
             return path;
     }
 }

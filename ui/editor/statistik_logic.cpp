@@ -51,7 +51,7 @@ QString statistikDateTime(double zeitpunkt, const QLocale &locale)
            + locale.toString(t.time(), timeFormat.trimmed());
 }
 
-QStringList statistikRow(double zeitpunkt, const std::array<uint16_t, 5> &anzahl, const QLocale &locale)
+QStringList statisticsRow(double zeitpunkt, const std::array<uint16_t, 5> &anzahl, const QLocale &locale)
 {
     int total = 0;
     for (uint16_t c : anzahl)
@@ -86,7 +86,7 @@ std::vector<QStringList> StatistikLogic::questionRows() const
     for (int k = 1; k <= TFrage::kMaxResults; ++k) {
         const TErgebnis &e = frage.ergebnis(k);
         if (!e.isFree())
-            rows.push_back(statistikRow(e.Zeitpunkt, countsOf(e), m_locale));
+            rows.push_back(statisticsRow(e.Zeitpunkt, countsOf(e), m_locale));
     }
     return rows;
 }
@@ -101,7 +101,7 @@ std::vector<QStringList> StatistikLogic::historyRows()
     }
     // The newest poll first.
     for (auto it = records.rbegin(); it != records.rend(); ++it)
-        rows.push_back(statistikRow(it->Zeitpunkt, countsOf(*it), m_locale));
+        rows.push_back(statisticsRow(it->Zeitpunkt, countsOf(*it), m_locale));
     return rows;
 }
 

@@ -27,7 +27,7 @@ QString statistikDateTime(double zeitpunkt, const QLocale &locale);
 
 // One row: the date-time, "3 (60%)" for each answer (the share rounded, halves to even) and the
 // total.
-QStringList statistikRow(double zeitpunkt, const std::array<uint16_t, 5> &anzahl, const QLocale &locale);
+QStringList statisticsRow(double zeitpunkt, const std::array<uint16_t, 5> &anzahl, const QLocale &locale);
 
 class StatistikLogic {
 public:

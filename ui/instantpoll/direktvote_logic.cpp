@@ -41,7 +41,7 @@ void DirektvoteLogic::formShow()
     m_view.userLabel = QStringLiteral("User-ID: ") + m_session.UserID;
 }
 
-DirektvoteLogic::Effect DirektvoteLogic::button1Click(const DirektvoteInput &input)
+DirektvoteLogic::Effect DirektvoteLogic::mainButtonClicked(const DirektvoteInput &input)
 {
     // A click while a request of this window waits (a start, an end or a tick's fetch) is ignored:
     // requests never overlap, and the click that is running decides.
@@ -174,7 +174,7 @@ bool DirektvoteLogic::formClose()
     return true;
 }
 
-void DirektvoteLogic::button2Click()
+void DirektvoteLogic::statisticsClicked()
 {
     m_session.StatistikSofort = true;
 }

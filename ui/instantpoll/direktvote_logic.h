@@ -64,14 +64,14 @@ public:
     // FormShow: back to idle, the user ID label filled.
     void formShow();
     // Button1Click: start, end, or "Nächste Umfrage", depending on the state.
-    Effect button1Click(const DirektvoteInput &input);
+    Effect mainButtonClicked(const DirektvoteInput &input);
     // Timer_nTimer: one second of a running poll.
     void timerTick(const DirektvoteInput &input);
     // FormClose: closes the poll on the server and goes back to idle; the window then shows the
     // start window. False when a request is still waiting: the window stays open (see the .cpp).
     bool formClose();
     // Button2Click: the statistics are to show the instant poll history.
-    void button2Click();
+    void statisticsClicked();
 
     const DirektvoteView &view() const { return m_view; }
     State state() const { return m_state; }

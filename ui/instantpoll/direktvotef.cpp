@@ -211,7 +211,7 @@ void TFdirektvote::showEvent(QShowEvent *event)
 
 void TFdirektvote::Button1Click()
 {
-    const DirektvoteLogic::Effect effect = m_logic.button1Click(input());
+    const DirektvoteLogic::Effect effect = m_logic.mainButtonClicked(input());
     if (effect == DirektvoteLogic::Effect::ClearQuestionText)
         Edit2->clear();
     render();
@@ -230,7 +230,7 @@ void TFdirektvote::Timer_nTimer()
 
 void TFdirektvote::Button2Click()
 {
-    m_logic.button2Click();
+    m_logic.statisticsClicked();
     if (m_services.showStatistics)
         m_services.showStatistics(*this);
 }

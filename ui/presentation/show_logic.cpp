@@ -17,7 +17,7 @@ const QString kWeiter = QStringLiteral("Weiter");
 const QString kUmfrageStarten = QStringLiteral("Umfrage starten");
 const QString kErgebnisAnzeigen = QStringLiteral("Ergebnis anzeigen");
 
-bool anyKorrekt(const TFrage &f)
+bool anyCorrect(const TFrage &f)
 {
     for (int k = 1; k <= 5; ++k)
         if (f.korrekt(k))
@@ -25,7 +25,7 @@ bool anyKorrekt(const TFrage &f)
     return false;
 }
 
-const char *const kAntwortCaptions[5] = {
+const char *const kAnswerCaptions[5] = {
     "Antwort A: ", "Antwort B: ", "Antwort C: ", "Antwort D: ", "Antwort E: "};
 
 } // namespace
@@ -138,14 +138,14 @@ bool ShowLogic::Zurueckschalten()
 
 bool ShowLogic::backKey()
 {
-    if (!m_page.zurueckEnabled)
+    if (!m_page.backEnabled)
         return false;
     return Zurueckschalten();
 }
 
 void ShowLogic::doForward()
 {
-    m_page.zurueckEnabled = true;
+    m_page.backEnabled = true;
     const int n = answerCount();
     const uint16_t s = m_stufe;
     if (s == stufe::kNone) {
@@ -162,7 +162,7 @@ void ShowLogic::doForward()
         }
     } else if (s == stufe::kPoll) {
         if (m_ergebnisAusstehend) {
-            m_stufe = anyKorrekt(current()) ? stufe::kReveal : stufe::kResult;
+            m_stufe = anyCorrect(current()) ? stufe::kReveal : stufe::kResult;
             ErgebnisZeigen();
             m_page.caption = kWeiter;
             m_ergebnisAusstehend = false;
@@ -226,7 +226,7 @@ void ShowLogic::doBack()
         m_stufe = uint16_t(10 + n);
         m_page.caption = kUmfrageStarten;
         SeiteAufbauen();
-        m_page.zurueckEnabled = false;
+        m_page.backEnabled = false;
         m_page.statusVisible = false;
         m_ergebnisAusstehend = false;
     } else if (s == stufe::kReveal || s == stufe::kResult) {
@@ -238,7 +238,7 @@ void ShowLogic::doBack()
         m_page.statusVisible = false;
         SeiteAufbauen();
         hideResultElements();
-        m_page.zurueckEnabled = false;
+        m_page.backEnabled = false;
     } else if (s == stufe::kBlank) {
         m_stufe = stufe::kResult;
         SeiteAufbauen();
@@ -377,7 +377,7 @@ void ShowLogic::UmfrageSchliessen()
     m_hasLastCounts[m_frageNr] = true;
     setTimer(Timer::Poll, false);
     m_server.UmfrageZuruecksetzen(m_session.UserID, m_session.Passwort);
-    m_stufe = anyKorrekt(current()) ? stufe::kReveal : stufe::kResult;
+    m_stufe = anyCorrect(current()) ? stufe::kReveal : stufe::kResult;
     if (isSet(m_ini.OhneErgebnis)) {
         m_stufe = stufe::kPoll;
         m_ergebnisAusstehend = true;
@@ -493,7 +493,7 @@ void ShowLogic::SeiteAufbauen()
             m_stufe = 12;
     } else {
         for (int b = 2; b <= m; ++b) {
-            m_page.boxes[size_t(b - 1)].caption = QLatin1String(kAntwortCaptions[b - 2]);
+            m_page.boxes[size_t(b - 1)].caption = QLatin1String(kAnswerCaptions[b - 2]);
             m_page.boxes[size_t(b - 1)].text = f.antwort(b - 1).text();
         }
     }

@@ -48,7 +48,7 @@ struct ShowPage {
     QString statusText;
     QString caption = QStringLiteral("Weiter"); // of the main button `Button1`
     bool buttonsVisible = false;                // `Button1` and `Button3`
-    bool zurueckEnabled = false;                // the menu item "Zurück"
+    bool backEnabled = false;                   // the menu item "Zurück"
     QString messageText;                        // `Anzeige` in the message panel `Panel1`
     bool messageVisible = false;
     bool sessionPanelVisible = false; // `Panel2`

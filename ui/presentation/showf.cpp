@@ -636,7 +636,7 @@ void TFshow::showPage()
     Button3->setGeometry(button3Rect(cw, ch));
     Button1->setVisible(page.buttonsVisible);
     Button3->setVisible(page.buttonsVisible);
-    Zurck1->setEnabled(page.zurueckEnabled);
+    Zurck1->setEnabled(page.backEnabled);
 
     Anzeige->setText(page.messageText);
     Anzeige->adjustSize();

@@ -23,7 +23,7 @@ StartLogic::StartLogic(Session &session, ServerOperations &server, Dialogs &dial
     : m_session(session), m_ini(session.IniDaten), m_server(server), m_dialogs(dialogs)
 {}
 
-StartLogic::LoginResult StartLogic::login(Aktion aktion, const QString &userId, const QString &password)
+StartLogic::LoginResult StartLogic::login(StartAction action, const QString &userId, const QString &password)
 {
     // A click on an action button while a login check is still waiting for the server is ignored:
     // the first click's check decides, and a double click does not open a window twice.
@@ -48,7 +48,7 @@ StartLogic::LoginResult StartLogic::login(Aktion aktion, const QString &userId, 
                           + quotedReply(reply));
         return LoginResult::Refused;
     }
-    if (aktion == Aktion::SerieBearbeiten) {
+    if (action == StartAction::EditSeries) {
         m_dialogs.message(QStringLiteral(
             "Der Kelvora Server kann zwar z.Zt. nicht über das Internet erreicht werden. Sie "
             "könnne aber dennoch auch offline eine Fragenserie erstellen und diese später nutzen."));
@@ -79,8 +79,8 @@ void StartLogic::merkenClicked(bool checked)
     m_ini.Merken = boolByte(checked);
     if (!checked
         && m_dialogs.confirm(QStringLiteral("Sollen alle gemerkten Passwörter gelöscht werden?"),
-                             Knoepfe::YesNo)
-               == Antwort::Yes)
+                             Buttons::YesNo)
+               == Answer::Yes)
         ForgetPasswords(m_ini);
 }
 

@@ -19,7 +19,7 @@ namespace kv {
 QString startFileFromArguments(const QStringList &parameters);
 
 // The action a login check is for; only editing a series may go on offline.
-enum class Aktion { SofortUmfrage, SerieZeigen, SerieBearbeiten };
+enum class StartAction { InstantPoll, PresentSeries, EditSeries };
 
 class StartLogic {
 public:
@@ -31,10 +31,10 @@ public:
 
     StartLogic(Session &session, ServerOperations &server, Dialogs &dialogs);
 
-    // The login check for `aktion` with the texts of the two fields. Accepted logins set `UserID`
+    // The login check for `action` with the texts of the two fields. Accepted logins set `UserID`
     // and `Passwort` and are remembered in the settings; offline editing empties both; a refusal
     // leaves them as they were.
-    LoginResult login(Aktion aktion, const QString &userId, const QString &password);
+    LoginResult login(StartAction action, const QString &userId, const QString &password);
     bool loginRunning() const { return m_loginRunning; }
 
     // The show step, with the number of remembered user IDs in the list: true when the only one is

@@ -134,14 +134,14 @@ void Tfstart::showInsteadOfStart(const std::function<void()> &show)
 
 void Tfstart::Button1Click()
 {
-    if (m_logic.login(Aktion::SofortUmfrage, Combo1->currentText(), Edit2->text())
+    if (m_logic.login(StartAction::InstantPoll, Combo1->currentText(), Edit2->text())
         == StartLogic::LoginResult::Accepted)
         showInsteadOfStart(m_services.showInstantPoll);
 }
 
 void Tfstart::Button2Click()
 {
-    if (m_logic.login(Aktion::SerieZeigen, Combo1->currentText(), Edit2->text())
+    if (m_logic.login(StartAction::PresentSeries, Combo1->currentText(), Edit2->text())
             != StartLogic::LoginResult::Accepted
         || !m_services.presentSeries)
         return;
@@ -152,7 +152,7 @@ void Tfstart::Button2Click()
 
 void Tfstart::Button3Click()
 {
-    if (m_logic.login(Aktion::SerieBearbeiten, Combo1->currentText(), Edit2->text())
+    if (m_logic.login(StartAction::EditSeries, Combo1->currentText(), Edit2->text())
         == StartLogic::LoginResult::Accepted)
         showInsteadOfStart(m_services.showEditor);
 }
