@@ -41,7 +41,7 @@ bool isPageKey(const QKeyEvent *key)
 } // namespace
 
 TFMain::TFMain(WindowServices services, QWidget *parent)
-    : QMainWindow(parent), m_services(std::move(services)),
+    : ControlsOnFirstShowing(parent), m_services(std::move(services)),
       m_logic(m_services.session, m_services.server, m_services.dialogs)
 {
     setObjectName(QStringLiteral("TFMain"));
@@ -53,22 +53,11 @@ TFMain::TFMain(WindowServices services, QWidget *parent)
 
 TFMain::~TFMain() = default;
 
-void TFMain::setVisible(bool visible)
-{
-    // Made before the window first shows, so that they show with it.
-    if (visible)
-        buildControls();
-    QMainWindow::setVisible(visible);
-}
-
 // The controls and the menu are made when the window is first shown: the window and its logic
 // exist from the program's start, but a run that only presents never opens the editor. The
 // series itself is set up when the window is shown; making the controls leaves it alone.
-void TFMain::buildControls()
+void TFMain::makeControls()
 {
-    if (m_controlsBuilt)
-        return;
-    m_controlsBuilt = true;
     auto *client = new QWidget(this);
     client->setObjectName(QStringLiteral("client"));
     client->setFixedSize(kMainClientSize);

@@ -8,6 +8,7 @@
 #include <QMainWindow>
 #include <array>
 
+#include "ui/common/first_showing.h"
 #include "ui/common/window_services.h"
 #include "ui/editor/main_logic.h"
 
@@ -25,13 +26,11 @@ namespace kv {
 class TFshow;
 class TFStatistik;
 
-class TFMain : public QMainWindow {
+class TFMain : public ControlsOnFirstShowing<QMainWindow> {
     Q_OBJECT
 public:
     explicit TFMain(WindowServices services, QWidget *parent = nullptr);
     ~TFMain() override;
-
-    // The windows the editor opens: "Präsentieren" and "Antwort Statistik". Set once all exist.
 
     // The folder the editor's open dialog starts in (the data folder unless Ctrl+O changed it).
     void setOpenFolder(const QString &folder) { m_logic.setOpenFolder(folder); }
@@ -56,12 +55,8 @@ public:
     void Fragenimportieren1Click(); // "Fragen &importieren ..."
     void Fragenexportieren1Click(); // "Fragen e&xportieren ..."
 
-    // The controls are made on the first showing; a caller that needs them earlier makes them
-    // here (once).
-    void buildControls();
-    void setVisible(bool visible) override;
-
 protected:
+    void makeControls() override;
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -74,7 +69,6 @@ private:
 
     WindowServices m_services;
     MainLogic m_logic;
-    bool m_controlsBuilt = false;
     bool m_painting = false;
     bool m_presenting = false;
     int m_shownCount = -1;

@@ -34,7 +34,7 @@ constexpr int kHeight = 476;
 } // namespace
 
 TFdirektvote::TFdirektvote(WindowServices services, QWidget *parent)
-    : QWidget(parent), m_services(std::move(services)),
+    : ControlsOnFirstShowing(parent), m_services(std::move(services)),
       m_logic(m_services.session, m_services.server, m_services.dialogs), m_joinLink(m_services.server)
 {
     setObjectName(QStringLiteral("TFdirektvote"));
@@ -51,21 +51,10 @@ TFdirektvote::TFdirektvote(WindowServices services, QWidget *parent)
     connect(Timer_n, &QTimer::timeout, this, &TFdirektvote::Timer_nTimer);
 }
 
-void TFdirektvote::setVisible(bool visible)
-{
-    // Made before the window first shows, so that they show with it.
-    if (visible)
-        buildControls();
-    QWidget::setVisible(visible);
-}
-
 // The controls are made when the window is first shown: the window, its logic and its timer
 // exist from the program's start, but most runs never open the instant poll.
-void TFdirektvote::buildControls()
+void TFdirektvote::makeControls()
 {
-    if (m_controlsBuilt)
-        return;
-    m_controlsBuilt = true;
     // Identity: user ID, session code, question text.
     GroupBox1 = named(new QGroupBox(QStringLiteral("Identität und Sicherheit"), this), "GroupBox1",
                       QStringLiteral("Identität und Sicherheit"));

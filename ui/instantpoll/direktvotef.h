@@ -4,6 +4,7 @@
 
 #include <QWidget>
 
+#include "ui/common/first_showing.h"
 #include "ui/common/join_link.h"
 #include "ui/common/window_services.h"
 #include "ui/instantpoll/direktvote_logic.h"
@@ -21,7 +22,7 @@ namespace kv {
 class JoinLinkDialog;
 class TFStatistik;
 
-class TFdirektvote : public QWidget {
+class TFdirektvote : public ControlsOnFirstShowing<QWidget> {
     Q_OBJECT
 public:
     explicit TFdirektvote(WindowServices services, QWidget *parent = nullptr);
@@ -37,12 +38,8 @@ public:
 
     const DirektvoteLogic &logic() const { return m_logic; }
 
-    // The controls are made on the first showing; a caller that needs them earlier makes them
-    // here (once).
-    void buildControls();
-    void setVisible(bool visible) override;
-
 protected:
+    void makeControls() override;
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
@@ -56,7 +53,6 @@ private:
     JoinLinkDialog *m_joinLinkDialog = nullptr; // made on first use
     bool m_joinLinkShowing = false;
 
-    bool m_controlsBuilt = false; // the controls are made on the first showing
     QGroupBox *GroupBox1 = nullptr, *GroupBox2 = nullptr, *RadioGroup1 = nullptr;
     QLabel *Label1 = nullptr, *Label2 = nullptr, *Label3 = nullptr, *Label4 = nullptr, *Label5 = nullptr,
            *Label6 = nullptr, *Image1 = nullptr;

@@ -128,7 +128,7 @@ void BarImage::paintEvent(QPaintEvent *)
 }
 
 TFshow::TFshow(WindowServices services, QWidget *parent)
-    : QWidget(parent), m_services(std::move(services)),
+    : ControlsOnFirstShowing(parent), m_services(std::move(services)),
       m_logic(m_services.session, m_services.server, m_services.dialogs), m_joinLink(m_services.server)
 {
     setObjectName(QStringLiteral("TFshow"));
@@ -159,21 +159,10 @@ TFshow::TFshow(WindowServices services, QWidget *parent)
     m_logic.setClientSize(width(), height());
 }
 
-void TFshow::setVisible(bool visible)
-{
-    // Made before the window first shows, so that they show with it.
-    if (visible)
-        buildControls();
-    QWidget::setVisible(visible);
-}
-
 // The page's controls and the context menu are made when the window is first shown: the window,
 // its logic and its timers exist from the program's start, but most runs never present.
-void TFshow::buildControls()
+void TFshow::makeControls()
 {
-    if (m_controlsBuilt)
-        return;
-    m_controlsBuilt = true;
     for (int b = 0; b < 6; ++b) {
         const QByteArray name = "GroupBox" + QByteArray::number(b + 1);
         auto *box = named(new QGroupBox(this), name.constData(),

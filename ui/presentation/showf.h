@@ -8,6 +8,7 @@
 #include <QWidget>
 #include <array>
 
+#include "ui/common/first_showing.h"
 #include "ui/common/join_link.h"
 #include "ui/common/join_link_panel.h"
 #include "ui/common/window_services.h"
@@ -38,7 +39,7 @@ private:
     QColor m_colour;
 };
 
-class TFshow : public QWidget {
+class TFshow : public ControlsOnFirstShowing<QWidget> {
     Q_OBJECT
 public:
     explicit TFshow(WindowServices services, QWidget *parent = nullptr);
@@ -72,12 +73,8 @@ public:
         return PopupMenu1;
     }
 
-    // The controls are made on the first showing; a caller that needs them earlier makes them
-    // here (once).
-    void buildControls();
-    void setVisible(bool visible) override;
-
 protected:
+    void makeControls() override;
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
@@ -99,7 +96,6 @@ private:
     WindowServices m_services;
     ShowLogic m_logic;
 
-    bool m_controlsBuilt = false;         // the page's controls are made on the first showing
     std::array<QGroupBox *, 6> m_boxes{}; // GroupBox1..GroupBox6
     std::array<QLabel *, 6> m_texts{};    // Label1..Label6
     std::array<BarImage *, 5> m_bars{};   // Image1..Image5
