@@ -18,7 +18,7 @@ namespace kv {
 template <int N>
 struct PString {
     static_assert(N > 0 && N <= 255);
-    static constexpr int capacity = N;
+    static constexpr int kCapacity = N;
 
     uint8_t len;
     char chars[N];

@@ -294,7 +294,7 @@ Conversion toSeries(const std::vector<Question> &questions)
 
         QStringList replaced;
         const Fitted stored = fit(QString(text).replace(QLatin1Char('\n'), QStringLiteral("\r\n")),
-                                  PString<255>::capacity, replaced);
+                                  PString<255>::kCapacity, replaced);
         f.Fragetext.setBytes(stored.bytes);
         if (stored.cut)
             note.what << QStringLiteral("Fragetext auf 255 Zeichen gekürzt");
@@ -304,7 +304,7 @@ Conversion toSeries(const std::vector<Question> &questions)
             // An answer is one line.
             const QString answer =
                 yesNo ? (k == 1 ? kJa : kNein) : cleaned(a.text).replace(QLatin1Char('\n'), QLatin1Char(' '));
-            const Fitted fitted = fit(answer, PString<220>::capacity, replaced);
+            const Fitted fitted = fit(answer, PString<220>::kCapacity, replaced);
             f.antwort(k).setBytes(fitted.bytes);
             if (fitted.cut)
                 note.what << QStringLiteral("Antwort %1 auf 220 Zeichen gekürzt").arg(letter(k));

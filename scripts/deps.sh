@@ -8,7 +8,7 @@ build=(build-essential cmake pkg-config qt6-base-dev qt6-qpa-plugins libcurl4-op
        libgtest-dev libsqlite3-dev libmicrohttpd-dev libsodium-dev libqrencode-dev libutf8proc-dev
        libldap-dev libpq-dev fonts-liberation2 qt6-translations-l10n)
 run=(xdg-utils)
-test=(chromium chromium-driver python3 clang-format zbar-tools libreoffice-calc-nogui poppler-utils
+test=(chromium chromium-driver python3 clang-format clang-tidy zbar-tools libreoffice-calc-nogui poppler-utils
       lintian dpkg-dev fakeroot desktop-file-utils shared-mime-info file adduser xdg-utils)
 # The fuzz targets (scripts/fuzz.sh): Debian's clang with its libFuzzer and sanitizer runtimes.
 test+=(clang libclang-rt-14-dev)

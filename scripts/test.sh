@@ -7,6 +7,7 @@ bash scripts/deps.sh test
 bash scripts/format.sh --check
 # Warnings are errors here, and the benchmarks are built too, so they keep compiling.
 bash scripts/build.sh -DKELVORA_WERROR=ON -DKELVORA_BUILD_BENCHMARKS=ON
+bash scripts/names.sh
 (cd "${KELVORA_BUILD_DIR:-build}" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2 --timeout 600)
 # The Debian packages: built, checked with lintian, installed, tried and removed again.
 bash scripts/test-packages.sh

@@ -29,12 +29,12 @@ struct ChartGeometry {
     int total = 0;    // votes of the shown bars, added up as 16 bits
     int fontSize = 0; // points
     std::vector<ChartBar> bars;
-    // The separator: a white line `lineWidth` pixels wide, centred on x, from lineTop down to
+    // The separator: a white line `kLineWidth` pixels wide, centred on x, from lineTop down to
     // lineBottom (that row excluded, as a line is drawn up to but not including its end point).
     int lineX = 0;
     int lineTop = 0;
     int lineBottom = 0;
-    static constexpr int lineWidth = 5;
+    static constexpr int kLineWidth = 5;
 };
 
 // The picture of the instant poll window.

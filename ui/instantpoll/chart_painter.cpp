@@ -40,10 +40,10 @@ QImage drawChart(const ChartGeometry &chart, QSize size, const QLocale &locale)
         opaqueText(p, b.left + 4, b.textY, b.label, Qt::white, colour);
         opaqueText(p, b.right + 5, b.textY, percentText(b.percent, locale), Qt::black, Qt::white);
     }
-    const int half = ChartGeometry::lineWidth / 2;
+    const int half = ChartGeometry::kLineWidth / 2;
     if (chart.lineBottom > chart.lineTop)
         p.fillRect(QRect(QPoint(chart.lineX - half, chart.lineTop),
-                         QPoint(chart.lineX - half + ChartGeometry::lineWidth - 1, chart.lineBottom - 1)),
+                         QPoint(chart.lineX - half + ChartGeometry::kLineWidth - 1, chart.lineBottom - 1)),
                    Qt::white);
     p.end();
     return image;
