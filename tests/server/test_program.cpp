@@ -388,17 +388,28 @@ TEST_F(Program, TellsItsVersionHealthAndEventsAndOutlivesSighup)
     c.cookie = deviceCookie(1);
     EXPECT_EQ(c.postJson("/api/vote", "{\"id\":\"demo\",\"answer\":\"A\"}").status, 200);
     EXPECT_EQ(c.postJson("/api/vote", "{\"id\":\"demo\",\"answer\":\"B\"}").status, 429);
+    // What the server writes, read up to a line (the whole rest when `until` is empty).
+    std::string log;
+    auto readLog = [&](const std::string &until) {
+        char line[4096];
+        while (fgets(line, sizeof line, m_out)) {
+            log += line;
+            if (!until.empty() && until == line)
+                return true;
+        }
+        return false;
+    };
     for (int i = 0; i < 2; ++i) { // a reload never ends the server
         kill(m_pid, SIGHUP);
+        // Two signals sent before the first is taken count as one: the next is sent only once
+        // the server has told the first.
+        ASSERT_TRUE(readLog("kelvora-server: SIGHUP: accounts read again\n")) << log;
         EXPECT_EQ(HttpClient(port).get("/health").status, 200);
     }
     ASSERT_EQ(c.get("/kv_reset.php?id=demo&pw=geheim").body, "Poll closed");
 
     kill(m_pid, SIGTERM);
-    std::string log;
-    char line[4096];
-    while (fgets(line, sizeof line, m_out))
-        log += line;
+    readLog({});
     const std::pair<std::string, int> expected[] = {
         {"kelvora-server: poll 1 of \"demo\" opened: 3 answers\n", 1},
         {"kelvora-server: refused login of ID \"demo\" from 127.0.0.1\n", 1},
