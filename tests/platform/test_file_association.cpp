@@ -217,7 +217,7 @@ TEST_F(SeriesAssociation, FileThatCannotBeReplacedIsAFailure)
 
 // ---- the Exec line ---------------------------------------------------------------------------------
 
-TEST(desktopExecLine, ReservedCharactersAreEscapedTwice)
+TEST(DesktopExecLine, ReservedCharactersAreEscapedTwice)
 {
     EXPECT_EQ(desktopExecLine("/opt/Kelvora 2/kelvora"), "Exec=\"/opt/Kelvora 2/kelvora\" %f");
     // Quoting escapes first, then the string escape doubles every backslash.

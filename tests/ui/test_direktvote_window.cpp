@@ -29,8 +29,6 @@ using kv::test::LoopbackHttpServer;
 
 using kv::test::kStartFailed;
 
-namespace {} // namespace
-
 class DirektvoteWindowTest : public QObject {
     Q_OBJECT
 

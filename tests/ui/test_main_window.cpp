@@ -35,8 +35,6 @@ using kv::test::kPromptClose;
 using kv::test::kPromptLoad;
 using kv::test::kPromptNew;
 
-namespace {} // namespace
-
 class MainWindowTest : public QObject {
     Q_OBJECT
 
